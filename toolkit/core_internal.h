@@ -1,0 +1,16 @@
+// Internal to the toolkit: services of the non-window half that the window half (and tests)
+// call directly.
+#pragma once
+
+namespace veltrace::toolkit::detail {
+
+// Forgets every thread started by threadStart without stopping it (each is detached).
+void threadsForgetAll();
+// Frees every numbered image (displays that still hold one keep their shared copy).
+void imagesFreeAll();
+
+// Test hook: makes the next imageSave fail after its temporary file was created, so tests can
+// check that a failed capture removes the temporary file and leaves an earlier file alone.
+void failNextPngWrite();
+
+} // namespace veltrace::toolkit::detail
