@@ -22,6 +22,12 @@ void updateReadout();
 // "%yyyy-%mm-%dd_%hh-%ii-%ss" of the date number + "_CH" + (channel + 1) + ".PNG".
 std::string captureFileName(std::int64_t dateNumber, int channel);
 
+// The capture steps the renderers call (capture.cpp). The overlay is drawn into the drawing that
+// is open on the calling thread, for `channel`, with its two lines at the given rows.
+void drawCaptureOverlay(int channel, int firstLineY, int secondLineY);
+// Saves image `imageNumber` as captureFileName(dateNow(), channel) in the working directory.
+void saveCapture(int imageNumber, int channel);
+
 // Geometry of the two views, shared by the renderer, the capture overlay and the cursors.
 inline constexpr int ScreenWidth = 508;
 inline constexpr int ScreenHeight = 512;
