@@ -1,0 +1,64 @@
+// Start-up and shutdown: the order in which the program comes up and goes down.
+#include "app/app.h"
+#include "app/controls.h"
+#include "app/scope_state.h"
+#include "display/display.h"
+#include "link/acquisition.h"
+#include "link/serial_port.h"
+#include "toolkit/toolkit.h"
+
+#include <cstdio>
+#include <mutex>
+
+namespace veltrace::app {
+
+namespace tk = veltrace::toolkit;
+
+int startUpSequence() {
+    if (!tk::toolkitInit()) {
+        std::fputs("veltrace: no graphical display found (DISPLAY and WAYLAND_DISPLAY are unset);"
+                   " run it on a desktop or under a virtual display, e.g. xvfb-run veltrace\n",
+                   stderr);
+        return 0;
+    }
+    resetScopeState();
+    link::probePorts();
+    tk::fontLoad(FontCapture, "Arial", 8);
+    if (!openMainWindow()) {
+        tk::toolkitEnd();
+        return 0;
+    }
+    // The device link comes up before the controls exist: a port that cannot be opened is
+    // reported now, and a frame drawn meanwhile lands on control numbers that are still free.
+    link::connectDevice();
+    buildMainWindowContents();
+    {
+        std::lock_guard<std::recursive_mutex> guard(scopeLock());
+        scope.fourChannelView = 0;
+        scope.currentChannel = 0;
+        scope.holdDisplay = 0;
+        scope.draggingLine = 0;
+        scope.linkHLines = 0;
+        scope.linkVLines = 0;
+    }
+    display::renderScreen(0);
+    return 1;
+}
+
+void endSequence() {
+    // The worker gets 100 ms to see the request and close its port; one that does not is ended
+    // with the process.
+    link::stopAcquisitionShort();
+    tk::toolkitEnd();
+}
+
+int startUp() {
+    if (!startUpSequence()) {
+        return 0;
+    }
+    runEventLoop();
+    endSequence();
+    return 0;
+}
+
+} // namespace veltrace::app
