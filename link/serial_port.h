@@ -5,6 +5,7 @@
 
 #include "app/scope_state.h"
 
+#include <mutex>
 #include <string>
 #include <termios.h>
 
@@ -29,6 +30,16 @@ int closePort(app::PortConfig& portConfig);
 // The termios record that the last successful openPort built and applied (a pseudo-terminal
 // keeps CS8 whatever it is given, so tests check what we asked for here).
 termios lastAppliedTermios();
+
+// The port lock. It guards portHandle, rxBuffer and rxCount of the port record; readPort,
+// closePort and openPort take it themselves (it is recursive, so a holder may call them).
+std::recursive_mutex& portLock();
+
+// What opening a device path shows about it without keeping it: missing (no such device or it
+// does not answer), free, busy (exclusive open or another Veltrace's lock) or present but not
+// accessible to this user.
+enum class PortPresence { Missing, Free, Busy, NoAccess };
+PortPresence portPresence(const std::string& devicePath);
 
 // Clears a line error condition (the equivalent of clearing comm errors); harmless on a closed
 // port.
