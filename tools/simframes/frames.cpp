@@ -137,7 +137,7 @@ FrameSamplesArray sampleWaveform(const WaveShape& shape, double timePerSampleUs,
             value = (2.0 * nextUnit(noiseState) - 1.0);
         } else {
             const double timeUs = startTimeUs + i * timePerSampleUs;
-            const double cycles = shape.frequencyHz * timeUs * 1e-6;
+            const double cycles = shape.frequencyHz * timeUs / 1e6;
             value = shapeValue(shape.waveform, cycles - std::floor(cycles));
         }
         samples[i] = clampSample(std::lround(shape.offset + shape.amplitude * value));
