@@ -1,3 +1,113 @@
+// The program's entry. Without arguments it is the scope viewer; a few options answer questions
+// from the command line without opening a window.
 #include "app/app.h"
+#include "link/acquisition.h"
+#include "link/serial_port.h"
 
-int main() { return veltrace::app::startUp(); }
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+const char* const helpText =
+    "Usage: veltrace [option]\n"
+    "Shows live what a Kalnor or Merivand handheld oscilloscope streams over a serial line.\n"
+    "\n"
+    "Options:\n"
+    "  --list-ports   list COM1..COM16 with the device each maps to and whether it is\n"
+    "                 present, free or busy\n"
+    "  --version      print the version\n"
+    "  --help         this text\n"
+    "Without an option the main window opens.\n"
+    "\n"
+    "Ports: COM1-COM4 are /dev/ttyS0-3, COM5-COM12 /dev/ttyUSB0-7, COM13-COM16 /dev/ttyACM0-3.\n"
+    "An environment variable VELTRACE_COM<n> (n = 1..16) names another device for COM<n>, for\n"
+    "example VELTRACE_COM3=/dev/serial/by-id/usb-... or the path veltrace-sim prints.\n"
+    "Opening a serial device needs membership of its group (usually dialout).\n"
+    "\n"
+    "Settings: the chosen port is kept in Veltrace.ini in the current directory, section [COM],\n"
+    "key COMPort (for example COMPort=COM3); choose it with File / COM-Port... .\n"
+    "\n"
+    "Environment: VELTRACE_STATS=1 prints how many bytes were decoded and frames drawn at exit.\n";
+
+const char* presenceText(veltrace::link::PortPresence presence) {
+    switch (presence) {
+    case veltrace::link::PortPresence::Missing:
+        return "missing";
+    case veltrace::link::PortPresence::Free:
+        return "free";
+    case veltrace::link::PortPresence::Busy:
+        return "busy (in use by another program)";
+    case veltrace::link::PortPresence::NoAccess:
+        return "present, no permission (join the device's group, usually dialout)";
+    }
+    return "";
+}
+
+int listPorts() {
+    std::printf("%-6s %-36s %s\n", "Port", "Device", "State");
+    for (int n = 1; n <= 16; ++n) {
+        const std::string name = "COM" + std::to_string(n);
+        const std::string path = veltrace::link::comDevicePath(name);
+        const std::string variable = "VELTRACE_COM" + std::to_string(n);
+        const char* overridden = std::getenv(variable.c_str());
+        std::string device = path;
+        if (overridden != nullptr && overridden[0] != '\0') {
+            device += " (" + variable + ")";
+        }
+        std::printf("%-6s %-36s %s\n", name.c_str(), device.c_str(),
+                    presenceText(veltrace::link::portPresence(path)));
+    }
+    return 0;
+}
+
+void printStatistics() {
+    const char* wanted = std::getenv("VELTRACE_STATS");
+    if (wanted == nullptr || wanted[0] == '\0' || std::strcmp(wanted, "0") == 0) {
+        return;
+    }
+    const veltrace::link::AcquisitionStats stats = veltrace::link::acquisitionStats();
+    std::fprintf(stderr,
+                 "veltrace: %llu frames drawn, %llu bytes decoded, %llu bytes dropped while held, "
+                 "%llu acquisition cycles\n",
+                 static_cast<unsigned long long>(stats.framesDrawn),
+                 static_cast<unsigned long long>(stats.bytesDecoded),
+                 static_cast<unsigned long long>(stats.bytesDropped),
+                 static_cast<unsigned long long>(stats.cycles));
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    int code = 0;
+    if (argc > 1) {
+        const std::string option = argv[1];
+        if (argc > 2) {
+            std::fprintf(stderr, "veltrace: takes at most one option (see veltrace --help)\n");
+            return 2;
+        }
+        if (option == "--list-ports") {
+            return listPorts();
+        }
+        if (option == "--version") {
+            std::printf("Veltrace V1.11\n");
+            return 0;
+        }
+        if (option == "--help" || option == "-h") {
+            std::fputs(helpText, stdout);
+            return 0;
+        }
+        std::fprintf(stderr, "veltrace: unknown option '%s' (see veltrace --help)\n",
+                     option.c_str());
+        return 2;
+    }
+    code = veltrace::app::startUp();
+    printStatistics();
+    // The end sequence waits only 100 ms for the acquisition thread, which may still be in the
+    // middle of a cycle. Leaving without running static destructors means that thread can never
+    // meet a destroyed lock, toolkit table or scope state on its way out.
+    std::fflush(nullptr);
+    std::_Exit(code);
+}
