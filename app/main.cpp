@@ -4,10 +4,13 @@
 #include "link/acquisition.h"
 #include "link/serial_port.h"
 
+#include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <unistd.h>
 
 namespace {
 
@@ -63,19 +66,52 @@ int listPorts() {
     return 0;
 }
 
-void printStatistics() {
+bool statisticsWanted() {
     const char* wanted = std::getenv("VELTRACE_STATS");
-    if (wanted == nullptr || wanted[0] == '\0' || std::strcmp(wanted, "0") == 0) {
-        return;
+    return wanted != nullptr && wanted[0] != '\0' && std::strcmp(wanted, "0") != 0;
+}
+
+// Built by hand with write(): it also runs inside a signal handler, where stdio is off limits.
+void appendNumber(char*& out, std::uint64_t value) {
+    char digits[24];
+    int count = 0;
+    do {
+        digits[count++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    while (count > 0) {
+        *out++ = digits[--count];
     }
+}
+
+void appendText(char*& out, const char* text) {
+    while (*text != '\0') {
+        *out++ = *text++;
+    }
+}
+
+void printStatistics() {
     const veltrace::link::AcquisitionStats stats = veltrace::link::acquisitionStats();
-    std::fprintf(stderr,
-                 "veltrace: %llu frames drawn, %llu bytes decoded, %llu bytes dropped while held, "
-                 "%llu acquisition cycles\n",
-                 static_cast<unsigned long long>(stats.framesDrawn),
-                 static_cast<unsigned long long>(stats.bytesDecoded),
-                 static_cast<unsigned long long>(stats.bytesDropped),
-                 static_cast<unsigned long long>(stats.cycles));
+    char line[256];
+    char* out = line;
+    appendText(out, "veltrace: ");
+    appendNumber(out, stats.framesDrawn);
+    appendText(out, " frames drawn, ");
+    appendNumber(out, stats.bytesDecoded);
+    appendText(out, " bytes decoded, ");
+    appendNumber(out, stats.bytesDropped);
+    appendText(out, " bytes dropped while held, ");
+    appendNumber(out, stats.cycles);
+    appendText(out, " acquisition cycles\n");
+    [[maybe_unused]] const ssize_t written =
+        write(STDERR_FILENO, line, static_cast<std::size_t>(out - line));
+}
+
+// With VELTRACE_STATS a measuring script may end the program with SIGTERM or SIGINT and still
+// get the figures.
+extern "C" void onStatisticsSignal(int) {
+    printStatistics();
+    _exit(0);
 }
 
 } // namespace
@@ -103,8 +139,14 @@ int main(int argc, char** argv) {
                      option.c_str());
         return 2;
     }
+    if (statisticsWanted()) {
+        std::signal(SIGTERM, onStatisticsSignal);
+        std::signal(SIGINT, onStatisticsSignal);
+    }
     code = veltrace::app::startUp();
-    printStatistics();
+    if (statisticsWanted()) {
+        printStatistics();
+    }
     // The end sequence waits only 100 ms for the acquisition thread, which may still be in the
     // middle of a cycle. Leaving without running static destructors means that thread can never
     // meet a destroyed lock, toolkit table or scope state on its way out.
