@@ -61,6 +61,10 @@ void windowSetTopmost(int number, int topmost);
 void windowRaise(int number);
 void windowEnable(int number, int enabled);
 int windowEnabled(int number);
+// 1 while the window keeps itself above other windows (windowSetTopmost).
+int windowTopmost(int number);
+// The program's icon (a small image, by handle) for this window and every window opened later.
+void windowIconSet(int number, Handle image);
 
 // ---- Menu bar ------------------------------------------------------------------------------
 

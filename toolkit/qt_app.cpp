@@ -1,0 +1,99 @@
+// Start and end of the toolkit on Qt: the application object and the order in which the layer
+// lets go of its objects.
+#include "toolkit/core_internal.h"
+#include "toolkit/qt_access.h"
+#include "toolkit/qt_internal.h"
+#include "toolkit/toolkit.h"
+
+#include <QAbstractEventDispatcher>
+#include <QApplication>
+#include <QCoreApplication>
+#include <QEventLoop>
+
+#include <cstdlib>
+#include <memory>
+
+namespace veltrace::toolkit {
+
+namespace {
+
+// QApplication keeps references to argc and argv for its whole life.
+int appArgc = 1;
+char appName[] = "veltrace";
+char* appArgv[] = {appName, nullptr};
+
+std::unique_ptr<QApplication> ownedApplication;
+bool started = false;
+
+bool environmentSet(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0';
+}
+
+} // namespace
+
+namespace qt {
+
+bool ready() {
+    return started && QCoreApplication::instance() != nullptr;
+}
+
+} // namespace qt
+
+int toolkitInit() {
+    if (qt::ready()) {
+        return 1;
+    }
+    if (QCoreApplication::instance() == nullptr) {
+        // Without any way to reach a window system Qt would abort inside its constructor; the
+        // program wants to say so itself.
+        if (!environmentSet("QT_QPA_PLATFORM") && !environmentSet("DISPLAY") &&
+            !environmentSet("WAYLAND_DISPLAY")) {
+            return 0;
+        }
+        ownedApplication = std::make_unique<QApplication>(appArgc, appArgv);
+        QCoreApplication::setApplicationName(QStringLiteral("Veltrace"));
+    } else if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) {
+        return 0; // a console application object cannot host widgets
+    }
+    qt::controlsBegin();
+    qt::pointerTrackingStart();
+    started = true;
+    return 1;
+}
+
+void toolkitEnd() {
+    detail::threadsForgetAll();
+    if (started) {
+        qt::closeAllWindows();
+        qt::controlsEnd();
+        qt::fontsFreeAll();
+        qt::clearEvents();
+        qt::pointerTrackingEnd();
+        started = false;
+    }
+    detail::imagesFreeAll();
+    // The application object goes too, so the process ends as cleanly as it began and the
+    // next toolkitInit (tests run many in one process) starts from a fresh one. Widgets were
+    // deleted directly above; nothing waits in a deferred delete.
+    ownedApplication.reset();
+}
+
+namespace access {
+
+void flushPendingUpdates() {
+    if (!qt::ready()) {
+        return;
+    }
+    qt::applyDirtyRecords();
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    qt::applyDirtyRecords();
+}
+
+void setRecordsAppliedHook(std::function<void()> hook) {
+    qt::setRecordsAppliedHook(std::move(hook));
+}
+
+} // namespace access
+
+} // namespace veltrace::toolkit

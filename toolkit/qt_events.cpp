@@ -1,0 +1,185 @@
+// The program's event queue, eventWait and the pointer position.
+//
+// Widget signals append to one FIFO queue on the GUI thread; eventWait hands them out oldest
+// first. While the queue is empty it lets Qt wait for platform events (sleeping, not spinning)
+// until one of them produces a program event, the time-out timer fires, or a worker thread
+// wakes the dispatcher after changing the control record.
+#include "toolkit/qt_internal.h"
+#include "toolkit/toolkit.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QCursor>
+#include <QEvent>
+#include <QEventLoop>
+#include <QMouseEvent>
+#include <QObject>
+#include <QPoint>
+#include <QTimer>
+#include <QWidget>
+
+#include <algorithm>
+#include <deque>
+#include <memory>
+
+namespace veltrace::toolkit {
+
+namespace {
+
+std::deque<qt::QueuedEvent> queue;
+qt::QueuedEvent lastEvent;
+
+// Where the pointer is. The platform's cursor position is the truth where the platform knows
+// it; a platform without a real pointer (offscreen, as in the tests) only knows positions set
+// through QCursor::setPos, while mouse events can be delivered to widgets directly. So we also
+// remember the global position of the last mouse event any of our widgets saw, together with
+// the platform's cursor position at that moment: when the platform's position has moved since,
+// it is the newer information; otherwise the event's position is.
+class PointerTracker : public QObject {
+  public:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        switch (event->type()) {
+        case QEvent::MouseMove:
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+            if (watched->isWidgetType()) {
+                seen = static_cast<QMouseEvent*>(event)->globalPosition().toPoint();
+                platformAtSeen = QCursor::pos();
+                haveSeen = true;
+            }
+            break;
+        default:
+            break;
+        }
+        return false;
+    }
+
+    QPoint position() const {
+        const QPoint platform = QCursor::pos();
+        if (!haveSeen || platform != platformAtSeen) {
+            return platform;
+        }
+        return seen;
+    }
+
+  private:
+    QPoint seen;
+    QPoint platformAtSeen;
+    bool haveSeen = false;
+};
+
+std::unique_ptr<PointerTracker> tracker;
+
+bool takeEvent() {
+    if (queue.empty()) {
+        lastEvent = qt::QueuedEvent{};
+        return false;
+    }
+    lastEvent = queue.front();
+    queue.pop_front();
+    return true;
+}
+
+// -1 outside [0, size).
+int pointerCoordinate(int window, bool horizontal) {
+    if (!qt::ready()) {
+        return 0;
+    }
+    qt::WindowEntry* entry = qt::windowEntry(window);
+    if (entry == nullptr) {
+        return 0;
+    }
+    const QPoint global = tracker ? tracker->position() : QCursor::pos();
+    const QPoint local = entry->content->mapFromGlobal(global);
+    const int value = horizontal ? local.x() : local.y();
+    const int size = horizontal ? entry->content->width() : entry->content->height();
+    return value < 0 || value >= size ? -1 : value;
+}
+
+} // namespace
+
+namespace qt {
+
+void postEvent(const QueuedEvent& event) {
+    queue.push_back(event);
+}
+
+void dropEventsOfWindow(int window) {
+    std::erase_if(queue, [window](const QueuedEvent& event) { return event.window == window; });
+}
+
+void clearEvents() {
+    queue.clear();
+    lastEvent = QueuedEvent{};
+}
+
+void pointerTrackingStart() {
+    if (!tracker) {
+        tracker = std::make_unique<PointerTracker>();
+        QCoreApplication::instance()->installEventFilter(tracker.get());
+    }
+}
+
+void pointerTrackingEnd() {
+    if (tracker) {
+        if (QCoreApplication::instance() != nullptr) {
+            QCoreApplication::instance()->removeEventFilter(tracker.get());
+        }
+        tracker.reset();
+    }
+}
+
+} // namespace qt
+
+int eventWait(int timeoutMs) {
+    if (!qt::ready()) {
+        lastEvent = qt::QueuedEvent{};
+        return EventNone;
+    }
+    qt::applyDirtyRecords();
+    if (queue.empty()) {
+        if (timeoutMs == 0) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents);
+            qt::applyDirtyRecords();
+        } else {
+            // processEvents with a time argument never sleeps; WaitForMoreEvents does, and the
+            // single-shot timer (or a worker's wake-up) ends each sleep.
+            bool expired = false;
+            QTimer timer;
+            if (timeoutMs > 0) {
+                timer.setSingleShot(true);
+                timer.setTimerType(Qt::PreciseTimer);
+                QObject::connect(&timer, &QTimer::timeout, [&expired] { expired = true; });
+                timer.start(timeoutMs);
+            }
+            while (queue.empty() && !expired && qt::ready()) {
+                QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+                qt::applyDirtyRecords();
+            }
+        }
+    }
+    return takeEvent() ? lastEvent.code : EventNone;
+}
+
+int eventControl() {
+    return lastEvent.control;
+}
+int eventType() {
+    return lastEvent.type;
+}
+int eventMenuItem() {
+    return lastEvent.menuItem;
+}
+int eventWindow() {
+    return lastEvent.window;
+}
+
+int pointerX(int window) {
+    return pointerCoordinate(window, true);
+}
+int pointerY(int window) {
+    return pointerCoordinate(window, false);
+}
+
+} // namespace veltrace::toolkit

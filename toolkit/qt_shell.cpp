@@ -1,0 +1,121 @@
+// Message boxes and opening documents, each replaceable by a hook so tests stay non-modal and
+// never start a browser.
+#include "toolkit/qt_internal.h"
+#include "toolkit/toolkit.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QMessageBox>
+#include <QUrl>
+#include <QWidget>
+
+#include <mutex>
+#include <vector>
+
+namespace veltrace::toolkit {
+
+namespace {
+
+struct Hooks {
+    std::mutex mutex;
+    MessageBoxHook messageBox;
+    OpenDocumentHook openDocument;
+};
+
+Hooks& hooks() {
+    static Hooks instance;
+    return instance;
+}
+
+constexpr int IdOk = 1;
+constexpr int IconMask = 0xF0;
+constexpr int IconHand = 0x10;
+constexpr int IconQuestion = 0x20;
+constexpr int IconAsterisk = 0x40;
+
+QMessageBox::Icon iconFor(int flags) {
+    switch (flags & IconMask) {
+    case IconHand:
+        return QMessageBox::Critical;
+    case IconQuestion:
+        return QMessageBox::Question;
+    case IconAsterisk:
+        return QMessageBox::Information;
+    case MessageBoxOkExclamation:
+        return QMessageBox::Warning;
+    default:
+        return QMessageBox::NoIcon;
+    }
+}
+
+QString latin1(const std::string& text) {
+    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+} // namespace
+
+int messageBox(const std::string& caption, const std::string& text, int flags) {
+    MessageBoxHook hook;
+    {
+        Hooks& all = hooks();
+        std::lock_guard lock(all.mutex);
+        hook = all.messageBox;
+    }
+    if (hook) {
+        return hook(caption, text, flags);
+    }
+    if (!qt::ready()) {
+        return 0;
+    }
+    const int owner = foregroundWindowNumber();
+    qt::WindowEntry* ownerEntry = qt::windowEntry(owner);
+    // Our top-most windows would cover the box: they give up the hint while it is shown.
+    std::vector<int> topmost;
+    for (int number = 0; number < 2; ++number) {
+        if (windowTopmost(number) != 0) {
+            topmost.push_back(number);
+            windowSetTopmost(number, 0);
+        }
+    }
+    {
+        QMessageBox box(iconFor(flags), latin1(caption), latin1(text), QMessageBox::Ok,
+                        ownerEntry != nullptr ? ownerEntry->frame : nullptr);
+        box.exec();
+    }
+    for (int number : topmost) {
+        windowSetTopmost(number, 1);
+    }
+    return IdOk;
+}
+
+void openDocument(const std::string& address) {
+    OpenDocumentHook hook;
+    {
+        Hooks& all = hooks();
+        std::lock_guard lock(all.mutex);
+        hook = all.openDocument;
+    }
+    if (hook) {
+        hook(address);
+        return;
+    }
+    if (!qt::ready()) {
+        return;
+    }
+    // Hands the address to the desktop's default handler and returns at once.
+    QDesktopServices::openUrl(QUrl::fromUserInput(latin1(address)));
+}
+
+void setMessageBoxHook(MessageBoxHook hook) {
+    Hooks& all = hooks();
+    std::lock_guard lock(all.mutex);
+    all.messageBox = std::move(hook);
+}
+
+void setOpenDocumentHook(OpenDocumentHook hook) {
+    Hooks& all = hooks();
+    std::lock_guard lock(all.mutex);
+    all.openDocument = std::move(hook);
+}
+
+} // namespace veltrace::toolkit
