@@ -183,10 +183,11 @@ TEST_F(SettingsFileWrite, SymbolicLinkIsKeptAndItsTargetUpdated) {
 
 TEST_F(SettingsFileWrite, FilePermissionsAreKept) {
     spit(file, "[COM]\nCOMPort=COM1\n");
-    fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write,
-                    fs::perm_options::replace);
+    // Not 0600, which is what a fresh temporary file would get.
+    const auto mode = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
+    fs::permissions(file, mode, fs::perm_options::replace);
     EXPECT_EQ(writeSetting("COM", "COMPort", "COM2", file), 1);
-    EXPECT_EQ(fs::status(file).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(fs::status(file).permissions(), mode);
 }
 
 TEST_F(SettingsFileWrite, TextsThatCannotStandOnOneLineAreRefused) {
