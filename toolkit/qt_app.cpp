@@ -8,6 +8,7 @@
 #include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QCoreApplication>
+#include <QEvent>
 #include <QEventLoop>
 
 #include <cstdlib>
@@ -73,6 +74,13 @@ void toolkitEnd() {
         started = false;
     }
     detail::imagesFreeAll();
+    if (ownedApplication) {
+        // Reports the platform still holds (a pointer move, a deferred delete) are handled now,
+        // while the objects they name still exist; left queued they would be delivered by the
+        // next application object with devices and windows that are gone.
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
     // The application object goes too, so the process ends as cleanly as it began and the
     // next toolkitInit (tests run many in one process) starts from a fresh one. Widgets were
     // deleted directly above; nothing waits in a deferred delete.

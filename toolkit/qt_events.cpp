@@ -81,7 +81,8 @@ bool takeEvent() {
     return true;
 }
 
-// -1 outside [0, size).
+// -1 left of or above the area, and from its last column / row on: the last column and row
+// count as its edge, as on the platform the program was first written for.
 int pointerCoordinate(int window, bool horizontal) {
     if (!qt::ready()) {
         return 0;
@@ -94,7 +95,7 @@ int pointerCoordinate(int window, bool horizontal) {
     const QPoint local = entry->content->mapFromGlobal(global);
     const int value = horizontal ? local.x() : local.y();
     const int size = horizontal ? entry->content->width() : entry->content->height();
-    return value < 0 || value >= size ? -1 : value;
+    return value < 0 || value >= size - 1 ? -1 : value;
 }
 
 } // namespace
