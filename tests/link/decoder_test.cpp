@@ -244,16 +244,6 @@ TEST_F(DecoderChannelSelection, ChannelIsTakenAtEveryStoredByte) {
     EXPECT_TRUE(scope.triggerText[3].empty());
 }
 
-TEST_F(DecoderChannelSelection, SwitchBetweenTriggerAndLevelSplitsTheText) {
-    const Bytes frame = sim::buildFrame(dc10vInt, ramp(0));
-    scope.currentChannel = 0;
-    feed(Bytes(frame.begin(), frame.begin() + 4)); // up to the trigger byte
-    scope.currentChannel = 2;
-    feed(Bytes(frame.begin() + 4, frame.end()));
-    EXPECT_EQ(scope.triggerText[0], "+INT RUN");
-    EXPECT_EQ(scope.triggerText[2], " +0.1"); // the level alone lands on the empty text
-}
-
 TEST_F(DecoderChannelSelection, FramesForOneChannelLeaveTheOthersUntouched) {
     scope.currentChannel = 2;
     feed(sim::buildFrame(dc10vInt, ramp(1)));
