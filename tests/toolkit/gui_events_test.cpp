@@ -1,0 +1,68 @@
+// The event queue and eventWait under the offscreen platform.
+#include "toolkit/qt_access.h"
+#include "toolkit/toolkit.h"
+
+#include <QAction>
+#include <QTest>
+#include <QTimer>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+namespace veltrace::toolkit {
+namespace {
+
+class EventQueue : public testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_EQ(toolkitInit(), 1);
+        ASSERT_EQ(windowOpen(0, 100, 150, 400, 300, "Events", WindowFixedCaption), 1);
+        ASSERT_EQ(menuBarCreate(0), 1);
+        menuTitleAdd("File");
+        menuItemAdd(7, "&Quit");
+        pushButtonCreate(1, 10, 10, 85, 25, "CAPTURE");
+        toggleButtonCreate(15, 10, 40, 85, 25, "HOLD");
+    }
+    void TearDown() override { toolkitEnd(); }
+};
+
+TEST_F(EventQueue, EventsComeOutOldestFirstWithTheirDetails) {
+    QTest::mouseClick(access::controlWidget(15), Qt::LeftButton);
+    access::menuItemAction(7)->trigger();
+    access::windowWidget(0)->close();
+    QTest::mouseClick(access::controlWidget(1), Qt::LeftButton);
+
+    ASSERT_EQ(eventWait(0), EventControl);
+    EXPECT_EQ(eventControl(), 15);
+    ASSERT_EQ(eventWait(0), EventMenu);
+    EXPECT_EQ(eventMenuItem(), 7);
+    ASSERT_EQ(eventWait(0), EventClose);
+    EXPECT_EQ(eventWindow(), 0);
+    ASSERT_EQ(eventWait(0), EventControl);
+    EXPECT_EQ(eventControl(), 1);
+    EXPECT_EQ(eventWait(0), EventNone);
+}
+
+TEST_F(EventQueue, TimedWaitWithNothingHappeningReturnsNone) {
+    EXPECT_EQ(eventWait(30), EventNone);
+    EXPECT_EQ(eventWait(0), EventNone);
+}
+
+TEST_F(EventQueue, WaitReturnsForAPlatformEventThatArrivesWhileWaiting) {
+    // The click happens inside the wait, delivered by Qt's own event processing.
+    QTimer::singleShot(5, [] { QTest::mouseClick(access::controlWidget(1), Qt::LeftButton); });
+    ASSERT_EQ(eventWait(-1), EventControl);
+    EXPECT_EQ(eventControl(), 1);
+}
+
+TEST_F(EventQueue, ProgramStateChangesNeverQueueEvents) {
+    controlStateSet(15, 1);
+    controlTextSet(1, "SAVE");
+    controlHide(1, 1);
+    controlHide(1, 0);
+    EXPECT_EQ(eventWait(20), EventNone);
+    EXPECT_EQ(controlStateGet(15), 1);
+}
+
+} // namespace
+} // namespace veltrace::toolkit
