@@ -188,6 +188,8 @@ class AcquisitionThreadedFixture : public ::testing::Test {
             app::scope.workerStopRequest = 1;
             waitUntil([this] { return toolkit::threadRunning(worker) == 0; });
         }
+        // An ended thread is only collected when it is killed or the next one starts.
+        toolkit::threadKill(worker);
         setFrameDrawnHook(nullptr);
         closePort(app::scope.portConfig);
         app::scope.workerStopRequest = 0;
@@ -468,6 +470,7 @@ TEST_F(AcquisitionThreadedStopWait, ThreadThatAnswersIsNotStoppedByForce) {
     cooperativeRelease = true;
     ASSERT_TRUE(waitUntil([thread] { return toolkit::threadRunning(thread) == 0; }));
     EXPECT_FALSE(cooperativeKilled);
+    toolkit::threadKill(thread);
 }
 
 TEST_F(AcquisitionThreadedStopWait, ShortFormOnlyRaisesTheFlag) {

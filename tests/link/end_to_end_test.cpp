@@ -1,0 +1,289 @@
+// From the settings file to the screen: connectDevice reads the port from a settings file,
+// opens the pseudo-terminal that VELTRACE_COM<n> names, and the acquisition thread turns the
+// frames that the simulator's frame builder writes there into the one-channel screen and the
+// panel texts of the main window's controls.
+#include "app/controls.h"
+#include "app/scope_state.h"
+#include "display/display.h"
+#include "link/acquisition.h"
+#include "link/serial_port.h"
+#include "simframes/frames.h"
+#include "toolkit/toolkit.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace veltrace::link {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using ScopeGuard = std::lock_guard<std::recursive_mutex>;
+
+struct Pty {
+    int master = -1;
+    std::string slavePath;
+
+    Pty() {
+        master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0) {
+            slavePath = ptsname(master);
+        }
+    }
+    ~Pty() {
+        if (master >= 0) {
+            close(master);
+        }
+    }
+    Pty(const Pty&) = delete;
+    Pty& operator=(const Pty&) = delete;
+
+    void send(const Bytes& bytes) const {
+        std::size_t done = 0;
+        while (done < bytes.size()) {
+            const ssize_t n = write(master, bytes.data() + done, bytes.size() - done);
+            ASSERT_GT(n, 0);
+            done += static_cast<std::size_t>(n);
+        }
+    }
+};
+
+bool waitUntil(const std::function<bool()>& condition) {
+    for (int i = 0; i < 5000; ++i) {
+        if (condition()) {
+            return true;
+        }
+        toolkit::pause(2);
+    }
+    return condition();
+}
+
+constexpr std::uint32_t TraceColour = 0x00FFFF; // red 255, green 255, blue 0
+
+// A square wave between the values 8 and 40 with the scope set to DC 10V, timebase 6 (50 µs
+// per sample) and +INT RUN +0.1.
+struct SquareWaveFrame {
+    sim::FrameSamplesArray samples{};
+    Bytes bytes;
+
+    SquareWaveFrame() {
+        const sim::WaveShape shape{sim::Waveform::Square, 1000.0, 16, 24};
+        std::uint32_t noise = 0;
+        samples = sim::sampleWaveform(shape, sim::timePerSampleUs(6), 0.0, noise);
+        const sim::FrameSettings settings{sim::switchesByte(sim::Coupling::Dc, sim::Range::V10), 6,
+                                          sim::triggerByte(sim::Source::IntPlus, false),
+                                          sim::levelByte(sim::Level::P01)};
+        bytes = sim::buildFrame(settings, samples);
+    }
+};
+
+class EndToEndDeviceLink : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_NE(toolkit::toolkitInit(), 0);
+        app::resetScopeState();
+        for (int n = 1; n <= 16; ++n) {
+            const std::string missing = "/nonexistent/veltrace-test/com" + std::to_string(n);
+            setenv(("VELTRACE_COM" + std::to_string(n)).c_str(), missing.c_str(), 1);
+        }
+        toolkit::setMessageBoxHook(
+            [this](const std::string& caption, const std::string& text, int) {
+                messages.push_back(caption + ": " + text);
+                return 1;
+            });
+        directory =
+            std::filesystem::temp_directory_path() / ("veltrace-e2e-" + std::to_string(getpid()));
+        std::filesystem::create_directories(directory);
+        app::scope.settingsPath = (directory / "Veltrace.ini").string();
+        toolkit::imageFree(app::BitmapScreen);
+
+        // The main window's screen and channel-1 panel, as the program creates them.
+        ASSERT_NE(toolkit::windowOpen(app::MainWindow, 100, 150, 800, 560, "Veltrace V1.11",
+                                      toolkit::WindowFixedCaption),
+                  0);
+        toolkit::imageDisplayCreate(app::ImageScreen, 4, 4, 512, 516, 1);
+        toolkit::valueTextCreate(app::textTimebase(0), 530, 40, 260, 20);
+        toolkit::valueTextCreate(app::textTrigger(0), 530, 70, 260, 20);
+        toolkit::valueTextCreate(app::textSwitches(0), 530, 100, 260, 20);
+    }
+
+    void TearDown() override {
+        if (workerRunning()) {
+            stopAcquisition();
+        }
+        // An ended thread is only collected when it is killed or the next one starts.
+        toolkit::threadKill(app::scope.workerThread);
+        closePort(app::scope.portConfig);
+        toolkit::windowClose(app::MainWindow);
+        toolkit::setMessageBoxHook(nullptr);
+        for (int n = 1; n <= 16; ++n) {
+            unsetenv(("VELTRACE_COM" + std::to_string(n)).c_str());
+        }
+        std::filesystem::remove_all(directory);
+    }
+
+    void writeSettings(const std::string& text) {
+        std::ofstream(app::scope.settingsPath, std::ios::binary) << text;
+    }
+    bool workerRunning() {
+        int thread = 0;
+        {
+            ScopeGuard guard(app::scopeLock());
+            thread = app::scope.workerThread;
+        }
+        return thread != 0 && toolkit::threadRunning(thread) != 0;
+    }
+    int portHandleNow() {
+        std::lock_guard<std::recursive_mutex> guard(portLock());
+        return app::scope.portConfig.portHandle;
+    }
+    // Counts from `base`, taken before the frames were sent: they may be drawn at once.
+    bool waitForFramesDrawn(std::uint64_t base, std::uint64_t count) {
+        return waitUntil([&] {
+            toolkit::eventWait(0); // let the window catch up with the control record
+            return acquisitionStats().framesDrawn >= base + count;
+        });
+    }
+
+    std::filesystem::path directory;
+    std::vector<std::string> messages;
+};
+
+TEST_F(EndToEndDeviceLink, SquareWaveReachesTheScreenAndThePanel) {
+    Pty pty;
+    setenv("VELTRACE_COM1", pty.slavePath.c_str(), 1);
+    writeSettings("[COM]\r\nCOMPort=COM1\r\n");
+    connectDevice();
+    ASSERT_TRUE(messages.empty()) << messages.front();
+    ASSERT_TRUE(workerRunning());
+    EXPECT_EQ(app::scope.comPortName, "COM1");
+    EXPECT_GT(app::scope.openResult, 0);
+
+    const SquareWaveFrame frame;
+    for (const std::uint8_t v : frame.samples) {
+        ASSERT_TRUE(v == 8 || v == 40) << int{v}; // the wave the test means to send
+    }
+    const std::uint64_t base = acquisitionStats().framesDrawn;
+    pty.send(frame.bytes);
+    pty.send(frame.bytes);
+    ASSERT_TRUE(waitForFramesDrawn(base, 2));
+
+    EXPECT_EQ(toolkit::controlTextGet(app::textSwitches(0)), "DC 10V -> 1V/div");
+    EXPECT_EQ(toolkit::controlTextGet(app::textTimebase(0)), "50\xB5s -> 0.5ms/div");
+    EXPECT_EQ(toolkit::controlTextGet(app::textTrigger(0)), "+INT RUN +0.1");
+    EXPECT_EQ(toolkit::controlInfo(app::ImageScreen).image, toolkit::imageHandle(0));
+
+    const auto image = toolkit::imageGet(app::BitmapScreen);
+    ASSERT_TRUE(image);
+    ASSERT_EQ(image->width, display::ScreenWidth);
+    ASSERT_EQ(image->height, display::ScreenHeight);
+    // Every sample's point lies at row 512 - 8 v: 448 for 8, 192 for 40 (sample 127 falls on
+    // column 508, just past the right edge).
+    for (int i = 0; i < 127; ++i) {
+        const int v = frame.samples[static_cast<std::size_t>(i)];
+        EXPECT_EQ(toolkit::imagePixel(app::BitmapScreen, 4 * i, 512 - 8 * v), TraceColour)
+            << "sample " << i;
+    }
+    // And nothing of the trace lies outside the band between those two rows.
+    int outside = 0;
+    for (int y = 0; y < display::ScreenHeight; ++y) {
+        if (y >= 192 && y <= 448) {
+            continue;
+        }
+        for (int x = 0; x < display::ScreenWidth; ++x) {
+            outside += toolkit::imagePixel(app::BitmapScreen, x, y) == TraceColour ? 1 : 0;
+        }
+    }
+    EXPECT_EQ(outside, 0);
+}
+
+TEST_F(EndToEndDeviceLink, FourChannelViewDrawsTheStripOfTheSelectedChannel) {
+    Pty pty;
+    setenv("VELTRACE_COM1", pty.slavePath.c_str(), 1);
+    writeSettings("[COM]\nCOMPort=COM1\n");
+    app::scope.fourChannelView = 1;
+    app::scope.currentChannel = 2;
+    toolkit::imageFree(app::BitmapChannel1 + 2);
+    connectDevice();
+    ASSERT_TRUE(workerRunning());
+
+    const SquareWaveFrame frame;
+    const std::uint64_t base = acquisitionStats().framesDrawn;
+    pty.send(frame.bytes);
+    ASSERT_TRUE(waitForFramesDrawn(base, 1));
+    EXPECT_TRUE(toolkit::imageGet(app::BitmapChannel1 + 2));
+    EXPECT_FALSE(toolkit::imageGet(app::BitmapScreen)); // the one-channel screen was not drawn
+    ScopeGuard guard(app::scopeLock());
+    for (int i = 0; i < sim::FrameSamples; ++i) {
+        EXPECT_EQ(app::scope.samples[i][2], frame.samples[static_cast<std::size_t>(i)]);
+        EXPECT_EQ(app::scope.samples[i][0], 0);
+    }
+    EXPECT_EQ(app::scope.voltsText[2], "DC 10V -> 1V/div");
+}
+
+TEST_F(EndToEndDeviceLink, PortChangeMovesTheLinkToTheNewDevice) {
+    Pty first, second;
+    setenv("VELTRACE_COM1", first.slavePath.c_str(), 1);
+    setenv("VELTRACE_COM2", second.slavePath.c_str(), 1);
+    writeSettings("[COM]\nCOMPort=COM1\n");
+    connectDevice();
+    ASSERT_TRUE(workerRunning());
+    const int firstThread = app::scope.workerThread;
+    const SquareWaveFrame frame;
+    const std::uint64_t base = acquisitionStats().framesDrawn;
+    first.send(frame.bytes);
+    ASSERT_TRUE(waitForFramesDrawn(base, 1));
+
+    // What the COM-Port command does after the dialog stored COM2.
+    writeSettings("[COM]\nCOMPort=COM2\n");
+    closePort(app::scope.portConfig);
+    stopAcquisition();
+    EXPECT_EQ(toolkit::threadRunning(firstThread), 0);
+    EXPECT_EQ(app::scope.workerStopRequest, 0);
+    connectDevice();
+    ASSERT_TRUE(workerRunning());
+    EXPECT_NE(app::scope.workerThread, firstThread);
+    EXPECT_EQ(app::scope.portConfig.portName, "COM2");
+
+    // The first device is free again and no longer read; the second one is.
+    app::PortConfig probe;
+    probe.portName = "COM1";
+    EXPECT_GT(openPort(probe), 0);
+    closePort(probe);
+    const std::uint64_t beforeSecond = acquisitionStats().framesDrawn;
+    second.send(frame.bytes);
+    ASSERT_TRUE(waitForFramesDrawn(beforeSecond, 1));
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(EndToEndDeviceLink, NoConfiguredPortOpensNothingAndSaysNothing) {
+    connectDevice(); // no settings file at all
+    writeSettings("[COM]\nCOMPort=\n");
+    connectDevice();
+    EXPECT_TRUE(messages.empty());
+    EXPECT_EQ(app::scope.workerThread, 0);
+    EXPECT_EQ(app::scope.comPortName, "");
+    EXPECT_EQ(app::scope.portConfig.portName, "");
+    EXPECT_EQ(portHandleNow(), 0);
+}
+
+TEST_F(EndToEndDeviceLink, MissingDeviceIsReportedOnceAndStartsNoThread) {
+    writeSettings("[COM]\nCOMPort=COM4\n");
+    connectDevice();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0], "info: Com Port COM4 not available or busy. Use 'File'/'COM Port' on "
+                           "the menu to setup your ports.");
+    EXPECT_EQ(app::scope.openResult, 0);
+    EXPECT_EQ(app::scope.workerThread, 0);
+    EXPECT_EQ(portHandleNow(), 0);
+}
+
+} // namespace
+} // namespace veltrace::link
