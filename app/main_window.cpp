@@ -101,7 +101,9 @@ int openMainWindow() {
     if (!tk::windowOpen(MainWindow, 100, 150, 800, 560, "Veltrace V1.11", tk::WindowFixedCaption)) {
         return 0;
     }
-    makeProgramIcon(); // handed to the window once the toolkit can set window icons
+    if (const tk::Handle icon = makeProgramIcon()) {
+        tk::windowIconSet(MainWindow, icon);
+    }
     return 1;
 }
 
