@@ -34,13 +34,6 @@ TEST_F(HoldAndSingleShot, ToggleButtonIsAlreadyFlippedWhenTheLoopSeesTheClick) {
     EXPECT_EQ(scope.holdDisplay, 0);
 }
 
-TEST_F(HoldAndSingleShot, HoldTogglesTheFlagEvenWhenItDisagreesWithTheButton) {
-    scope.holdDisplay = 1; // as a cursor grab leaves it, HOLD itself released
-    click(ButtonHold);
-    EXPECT_EQ(state(ButtonHold), 1);
-    EXPECT_EQ(scope.holdDisplay, 0);
-}
-
 TEST_F(HoldAndSingleShot, SingleShotWhileHeldReleasesHoldAndTheNextScreenHoldsAgain) {
     click(ButtonHold);
     ASSERT_EQ(scope.holdDisplay, 1);
@@ -61,24 +54,6 @@ TEST_F(HoldAndSingleShot, SingleShotWhileHeldReleasesHoldAndTheNextScreenHoldsAg
     // Pressing HOLD from the program sent no event: nothing toggles the flag back.
     EXPECT_EQ(turn(), 0);
     EXPECT_EQ(scope.holdDisplay, 1);
-}
-
-TEST_F(HoldAndSingleShot, CaptureCompletesAnArmedSingleShotAndSavesOneFile) {
-    click(ButtonSingleShot);
-    ASSERT_EQ(scope.singleShotArmed, 1);
-    click(ButtonCapture);
-    EXPECT_EQ(scope.singleShotArmed, 0);
-    EXPECT_EQ(scope.holdDisplay, 1);
-    EXPECT_EQ(state(ButtonHold), 1);
-
-    std::vector<fs::path> files;
-    for (const auto& entry : fs::directory_iterator(scratch.path())) {
-        files.push_back(entry.path().filename());
-    }
-    ASSERT_EQ(files.size(), 1u);
-    EXPECT_TRUE(files[0].string().ends_with("_CH1.PNG")) << files[0];
-    // The window shows the screen of the second, overlay-free draw.
-    EXPECT_EQ(tk::controlInfo(ImageScreen).image, tk::imageHandle(BitmapScreen));
 }
 
 TEST_F(HoldAndSingleShot, SingleShotPressedTwiceBeforeAScreenDisarms) {
@@ -339,37 +314,6 @@ TEST_F(ChannelOptions, OnlyAnotherChannelEndsAGrab) {
     EXPECT_EQ(state(optionChannel(0)), 1);
 }
 
-// ---- Links -------------------------------------------------------------------------------------
-
-using CursorLinks = MainWindowFixture;
-
-TEST_F(CursorLinks, SwitchingALinkOnCopiesThePairOfTheCurrentChannel) {
-    click(ButtonChannelMode);
-    scope.posVLineL[2] = 40;
-    scope.posVLineR[2] = 90;
-    scope.posHLineO[2] = 7;
-    click(optionChannel(2));
-    click(ButtonGrV);
-    EXPECT_EQ(scope.linkVLines, 1);
-    for (int c = 0; c < 4; ++c) {
-        EXPECT_EQ(scope.posVLineL[c], 40) << c;
-        EXPECT_EQ(scope.posVLineR[c], 90) << c;
-    }
-    EXPECT_EQ(scope.posHLineO[0], 2); // the other pair stays
-    EXPECT_EQ(scope.currentChannel, 2);
-
-    scope.posVLineL[2] = 60;
-    click(ButtonGrV); // off: nothing is copied
-    EXPECT_EQ(scope.linkVLines, 0);
-    EXPECT_EQ(scope.posVLineL[0], 40);
-
-    click(ButtonGrH);
-    EXPECT_EQ(scope.linkHLines, 1);
-    for (int c = 0; c < 4; ++c) {
-        EXPECT_EQ(scope.posHLineO[c], 7) << c;
-    }
-}
-
 // ---- Menu and close boxes ----------------------------------------------------------------------
 
 using QuitAndClose = MainWindowFixture;
@@ -397,15 +341,6 @@ TEST_F(QuitAndClose, CloseBoxOfTheAboutWindowClosesOnlyIt) {
     EXPECT_EQ(tk::windowExists(AboutWindow), 0);
     EXPECT_EQ(tk::windowExists(MainWindow), 1);
     EXPECT_EQ(scope.quitRequested, 0);
-}
-
-TEST_F(QuitAndClose, DonationButtonOpensTheAddressAndLeavesTheAboutWindowOpen) {
-    chooseMenu("About");
-    click(ButtonDonate);
-    click(ButtonDonate);
-    ASSERT_EQ(openedDocuments.size(), 2u);
-    EXPECT_EQ(openedDocuments[0], donationAddress());
-    EXPECT_EQ(tk::windowExists(AboutWindow), 1);
 }
 
 // ---- Port change -------------------------------------------------------------------------------

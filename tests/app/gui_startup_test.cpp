@@ -86,6 +86,10 @@ struct UnusablePort {
     bool reported;
 };
 
+void PrintTo(const UnusablePort& port, std::ostream* out) {
+    *out << '"' << port.settings << '"';
+}
+
 class StartUpWithUnusablePort : public StartUpFixture,
                                 public ::testing::WithParamInterface<UnusablePort> {};
 
