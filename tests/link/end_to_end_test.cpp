@@ -121,7 +121,7 @@ class EndToEndDeviceLink : public ::testing::Test {
         // An ended thread is only collected when it is killed or the next one starts.
         toolkit::threadKill(app::scope.workerThread);
         closePort(app::scope.portConfig);
-        toolkit::windowClose(app::MainWindow);
+        toolkit::toolkitEnd(); // the application object goes too, in order, not at exit
         toolkit::setMessageBoxHook(nullptr);
         for (int n = 1; n <= 16; ++n) {
             unsetenv(("VELTRACE_COM" + std::to_string(n)).c_str());
