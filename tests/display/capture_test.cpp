@@ -119,7 +119,8 @@ class CaptureTest : public testing::Test {
         fs::current_path(previousDir_);
         std::error_code error;
         fs::remove_all(workDir_, error);
-        toolkit::windowClose(app::MainWindow);
+        // The layer lets go of its windows and its application object here, not at exit.
+        toolkit::toolkitEnd();
     }
 
     // The current view drawn without the overlay, with the state as it is now.

@@ -38,7 +38,8 @@ class PanelTest : public testing::Test {
             app::scope.voltsText[c] = "vs" + std::to_string(c);
         }
     }
-    void TearDown() override { toolkit::windowClose(app::MainWindow); }
+    // The layer lets go of its windows and its application object here, not at exit.
+    void TearDown() override { toolkit::toolkitEnd(); }
 
     static std::string text(int number) { return toolkit::controlTextGet(number); }
 };
