@@ -1,0 +1,378 @@
+// Measurement cursors driven the way the user drives them: the pointer moved over the real
+// window, real clicks on the pictures, and the program's own loop turns doing the grabbing,
+// dragging and redrawing.
+#include "gui_window_fixture.h"
+
+#include "display/display.h"
+
+#include <mutex>
+#include <string>
+
+namespace veltrace::apptest {
+namespace {
+
+using app::ButtonChannelMode;
+using app::ButtonCursorH;
+using app::ButtonCursorHV;
+using app::ButtonCursorV;
+using app::ButtonGrH;
+using app::ButtonGrV;
+using app::ButtonHold;
+using app::ImageChannel1;
+using app::ImageScreen;
+
+constexpr std::int64_t CursorColour = 0xFFFF33;
+
+class CursorFixture : public MainWindowFixture {
+  protected:
+    void SetUp() override {
+        MainWindowFixture::SetUp();
+        // The pictures must have their final geometry before pointer positions mean anything.
+        tk::access::flushPendingUpdates();
+    }
+    void TearDown() override {
+        // Moving the pointer queues window-system events that the next Qt application would
+        // otherwise inherit; let this one handle them before the toolkit ends.
+        tk::access::flushPendingUpdates();
+        MainWindowFixture::TearDown();
+    }
+
+    static std::lock_guard<std::recursive_mutex> lock() {
+        return std::lock_guard<std::recursive_mutex>(app::scopeLock());
+    }
+
+    // Forgets any grab without going through the program, so each probe starts idle.
+    static void forgetGrab() {
+        auto guard = lock();
+        scope.draggingLine = 0;
+        scope.draggedLine.clear();
+        scope.holdDisplay = 0;
+    }
+
+    static std::string grabbedLine() {
+        auto guard = lock();
+        return scope.draggingLine == 1 ? scope.draggedLine : std::string();
+    }
+
+    // Moves the pointer and lets one loop turn run the drag update.
+    static void dragTo(int x, int y) {
+        movePointer(x, y);
+        turn();
+    }
+
+    // Four-channel view with channel `c` current (clicks, not state edits).
+    static void fourChannelsWithCurrent(int c) {
+        click(ButtonChannelMode);
+        ASSERT_EQ(scope.fourChannelView, 1);
+        if (c != 0) {
+            click(app::optionChannel(c));
+        }
+        ASSERT_EQ(scope.currentChannel, c);
+    }
+};
+
+// ---- Grabbing ----------------------------------------------------------------------------------
+
+class CursorGrab : public CursorFixture {};
+
+TEST_F(CursorGrab, UpperLineIsGrabbedWithinFourRowsOfItsStartRow) {
+    click(ButtonCursorH);
+    ASSERT_EQ(scope.cursorMode[0], 1);
+    // Line row 10 of the picture, whose first row is row 12 of the window's area.
+    for (int row = 16; row <= 28; ++row) {
+        forgetGrab();
+        clickAt(ImageScreen, 250, row);
+        const bool inReach = row >= 18 && row <= 26;
+        EXPECT_EQ(grabbedLine(), inReach ? "HLineO" : "") << "pointer row " << row;
+    }
+}
+
+TEST_F(CursorGrab, LowerLineIsGrabbedWithinFourRowsOfItsStartRow) {
+    click(ButtonCursorH);
+    ASSERT_GT(content()->height(), 520);
+    for (int row = 508; row <= 520; ++row) {
+        forgetGrab();
+        clickAt(ImageScreen, 250, row);
+        const bool inReach = row >= 510 && row <= 518;
+        EXPECT_EQ(grabbedLine(), inReach ? "HLineU" : "") << "pointer row " << row;
+    }
+}
+
+TEST_F(CursorGrab, LinesCloserThanTheReachGiveTheLowerOne) {
+    click(ButtonCursorH);
+    {
+        auto guard = lock();
+        scope.posHLineO[0] = 200;
+        scope.posHLineU[0] = 206;
+    }
+    clickAt(ImageScreen, 250, 12 + 203);
+    EXPECT_EQ(grabbedLine(), "HLineU");
+}
+
+TEST_F(CursorGrab, BothPairsOnAVerticalLineWinsOverAHorizontalOne) {
+    click(ButtonCursorHV);
+    ASSERT_EQ(scope.cursorMode[0], 3);
+    clickAt(ImageScreen, 12 + 10, 12 + 10); // the crossing of HLineO and VLineL
+    EXPECT_EQ(grabbedLine(), "VLineL");
+
+    forgetGrab();
+    clickAt(ImageScreen, 12 + 502, 12 + 502); // the crossing of HLineU and VLineR
+    EXPECT_EQ(grabbedLine(), "VLineR");
+
+    forgetGrab();
+    clickAt(ImageScreen, 250, 12 + 502); // near HLineU only
+    EXPECT_EQ(grabbedLine(), "HLineU");
+}
+
+TEST_F(CursorGrab, ClickAwayFromEveryLineGrabsNothingAndDoesNotHold) {
+    click(ButtonCursorHV);
+    clickAt(ImageScreen, 250, 250);
+    EXPECT_EQ(grabbedLine(), "");
+    EXPECT_EQ(scope.holdDisplay, 0);
+}
+
+TEST_F(CursorGrab, ModeDecidesWhichPairCanBeGrabbed) {
+    click(ButtonCursorV); // vertical pair only: HLineO at row 22 is not there to grab
+    clickAt(ImageScreen, 250, 12 + 10);
+    EXPECT_EQ(grabbedLine(), "");
+    clickAt(ImageScreen, 12 + 10, 250);
+    EXPECT_EQ(grabbedLine(), "VLineL");
+}
+
+// ---- The four-channel pictures -----------------------------------------------------------------
+
+class CursorFourChannelGrab : public CursorFixture {};
+
+TEST_F(CursorFourChannelGrab, ThirdChannelsLinesAreMeasuredFromItsOwnPicture) {
+    fourChannelsWithCurrent(2);
+    click(ButtonCursorH);
+    ASSERT_EQ(scope.cursorMode[2], 1);
+    {
+        auto guard = lock();
+        scope.posHLineO[2] = 40;
+    }
+    // The third picture's first row is row 12 + 266 = 278 of the window's area.
+    for (int row = 312; row <= 324; ++row) {
+        forgetGrab();
+        clickAt(ImageChannel1 + 2, 250, row);
+        const bool inReach = row >= 314 && row <= 322;
+        EXPECT_EQ(grabbedLine(), inReach ? "HLineO" : "") << "pointer row " << row;
+    }
+}
+
+TEST_F(CursorFourChannelGrab, AnotherChannelsPictureDoesNotGrab) {
+    fourChannelsWithCurrent(2);
+    click(ButtonCursorV);
+    // VLineL of channel 3 is at column 22 whatever the picture; the pointer is on it, but over
+    // channel 1's picture.
+    clickAt(ImageChannel1, 12 + 10, 60);
+    EXPECT_EQ(grabbedLine(), "");
+    EXPECT_EQ(scope.holdDisplay, 0);
+    clickAt(ImageChannel1 + 2, 12 + 10, 340);
+    EXPECT_EQ(grabbedLine(), "VLineL");
+}
+
+TEST_F(CursorFourChannelGrab, ClickOnAnyPictureReleases) {
+    fourChannelsWithCurrent(2);
+    click(ButtonCursorV);
+    clickAt(ImageChannel1 + 2, 12 + 10, 340);
+    ASSERT_EQ(grabbedLine(), "VLineL");
+    clickAt(ImageChannel1 + 3, 300, 450); // channel 4's picture, far from every line
+    EXPECT_EQ(scope.draggingLine, 0);
+    EXPECT_EQ(scope.holdDisplay, 0);
+}
+
+// ---- Dragging ----------------------------------------------------------------------------------
+
+class CursorDrag : public CursorFixture {
+  protected:
+    void grab(int mode, int x, int y, const char* line) {
+        click(mode == 1 ? ButtonCursorH : (mode == 2 ? ButtonCursorV : ButtonCursorHV));
+        clickAt(ImageScreen, x, y);
+        ASSERT_EQ(grabbedLine(), line);
+    }
+    static int row(const app::ChannelRows& rows) {
+        auto guard = lock();
+        return rows[scope.currentChannel];
+    }
+};
+
+TEST_F(CursorDrag, LineFollowsThePointerAndStaysWhenReleased) {
+    grab(1, 250, 22, "HLineO");
+    dragTo(250, 12 + 150);
+    EXPECT_EQ(row(scope.posHLineO), 150);
+    dragTo(250, 12 + 160);
+    EXPECT_EQ(row(scope.posHLineO), 160);
+    // The screen shows the line where it now is.
+    EXPECT_EQ(tk::imagePixel(app::BitmapScreen, 250, 160), CursorColour);
+    EXPECT_NE(tk::imagePixel(app::BitmapScreen, 250, 10), CursorColour);
+
+    clickAt(ImageScreen, 250, 12 + 160);
+    EXPECT_EQ(scope.draggingLine, 0);
+    dragTo(250, 12 + 300);
+    EXPECT_EQ(row(scope.posHLineO), 160);
+}
+
+TEST_F(CursorDrag, UpperLineStopsAtTheTopAndTwoRowsAboveTheLowerLine) {
+    grab(1, 250, 22, "HLineO");
+    dragTo(250, 5); // above the picture, still inside the window
+    EXPECT_EQ(row(scope.posHLineO), 0);
+    dragTo(250, 12 + 510);
+    EXPECT_EQ(row(scope.posHLineO), 500);
+}
+
+TEST_F(CursorDrag, LowerLineStopsAtRow511AndTwoRowsBelowTheUpperLine) {
+    ASSERT_GT(content()->height(), 12 + 515);
+    grab(1, 250, 12 + 502, "HLineU");
+    dragTo(250, 12 + 515);
+    EXPECT_EQ(row(scope.posHLineU), 511);
+    dragTo(250, 12 + 3);
+    EXPECT_EQ(row(scope.posHLineU), 12);
+}
+
+TEST_F(CursorDrag, VerticalLinesStopAtTheEdgesAndKeepTheirOrder) {
+    grab(2, 12 + 10, 250, "VLineL");
+    dragTo(5, 250);
+    EXPECT_EQ(row(scope.posVLineL), 0);
+    dragTo(12 + 600, 250);
+    EXPECT_EQ(row(scope.posVLineL), 500); // two columns left of VLineR at 502
+    clickAt(ImageScreen, 12 + 500, 250);  // release where it stands
+    ASSERT_EQ(scope.draggingLine, 0);
+
+    // Both lines are in reach now; the right one is tested last and wins.
+    clickAt(ImageScreen, 12 + 502, 250);
+    ASSERT_EQ(grabbedLine(), "VLineR");
+    dragTo(12 + 600, 250);
+    EXPECT_EQ(row(scope.posVLineR), 511);
+    dragTo(12 + 4, 250);
+    EXPECT_EQ(row(scope.posVLineR), 502); // two columns right of VLineL at 500
+}
+
+TEST_F(CursorDrag, PointerOnTheFirstRowOrOutsideLeavesTheLineUntilItReturns) {
+    grab(1, 250, 22, "HLineO");
+    dragTo(250, 12 + 100);
+    ASSERT_EQ(row(scope.posHLineO), 100);
+
+    dragTo(250, 0); // first row of the window's area reads 0
+    EXPECT_EQ(row(scope.posHLineO), 100);
+    QCursor::setPos(content()->mapToGlobal(QPoint(250, -40))); // over the menu bar: -1
+    turn();
+    EXPECT_EQ(tk::pointerY(app::MainWindow), -1);
+    EXPECT_EQ(row(scope.posHLineO), 100);
+    QCursor::setPos(content()->mapToGlobal(QPoint(900, 900))); // beyond the window
+    turn();
+    EXPECT_EQ(row(scope.posHLineO), 100);
+    EXPECT_EQ(scope.draggingLine, 1); // leaving the window does not end the grab
+
+    dragTo(250, 12 + 200);
+    EXPECT_EQ(row(scope.posHLineO), 200);
+}
+
+TEST_F(CursorDrag, FourChannelRowsAreRowsOfTheChannelsOwnPicture) {
+    fourChannelsWithCurrent(1);
+    click(ButtonCursorH);
+    // HLineU of channel 2 was 502 / 4 = 125: row 12 + 133 + 125 of the window's area.
+    clickAt(ImageChannel1 + 1, 250, 12 + 133 + 125);
+    ASSERT_EQ(grabbedLine(), "HLineU");
+    dragTo(250, 12 + 133 + 60);
+    EXPECT_EQ(row(scope.posHLineU), 60);
+    EXPECT_EQ(tk::imagePixel(app::BitmapChannel1 + 1, 250, 60), CursorColour);
+    // Below its own picture (over channel 3's) the line goes on to row 511 in principle.
+    dragTo(250, 12 + 133 + 200);
+    EXPECT_EQ(row(scope.posHLineU), 200);
+}
+
+// ---- Linked pairs ------------------------------------------------------------------------------
+
+class LinkedCursorDrag : public CursorFixture {};
+
+TEST_F(LinkedCursorDrag, HorizontalLinkCopiesTheDraggedPairToAllFourStrips) {
+    fourChannelsWithCurrent(0);
+    for (int c = 0; c < app::ChannelCount; ++c) {
+        click(app::optionChannel(c));
+        click(ButtonCursorH);
+    }
+    click(app::optionChannel(1));
+    click(ButtonGrH);
+    ASSERT_EQ(scope.linkHLines, 1);
+    {
+        // Give the other channels different pairs: the drag has to overwrite them.
+        auto guard = lock();
+        scope.posHLineO[3] = 30;
+        scope.posHLineU[3] = 90;
+    }
+
+    clickAt(ImageChannel1 + 1, 250, 12 + 133 + 125);
+    ASSERT_EQ(grabbedLine(), "HLineU");
+    dragTo(250, 12 + 133 + 70);
+    for (int c = 0; c < app::ChannelCount; ++c) {
+        auto guard = lock();
+        EXPECT_EQ(scope.posHLineU[c], 70) << "channel " << c + 1;
+        EXPECT_EQ(scope.posHLineO[c], 2) << "channel " << c + 1;
+        // Each strip was redrawn with the line at its new row.
+        EXPECT_EQ(tk::imagePixel(app::BitmapChannel1 + c, 250, 70), CursorColour)
+            << "channel " << c + 1;
+        EXPECT_NE(tk::imagePixel(app::BitmapChannel1 + c, 250, 125), CursorColour)
+            << "channel " << c + 1;
+    }
+    EXPECT_EQ(scope.currentChannel, 1);
+    // With a link the freeze lasts only while the pairs are copied.
+    EXPECT_EQ(scope.holdDisplay, 0);
+}
+
+TEST_F(LinkedCursorDrag, LinkKeptInTheOneChannelViewStillCopiesAndRedrawsTheScreen) {
+    fourChannelsWithCurrent(0);
+    click(ButtonGrV);
+    ASSERT_EQ(scope.linkVLines, 1);
+    click(ButtonChannelMode); // back to one channel; GR_V is hidden but stays on
+    ASSERT_EQ(scope.fourChannelView, 0);
+    click(ButtonCursorV);
+    clickAt(ImageScreen, 12 + 10, 250);
+    ASSERT_EQ(grabbedLine(), "VLineL");
+    dragTo(12 + 123, 250);
+    for (int c = 0; c < app::ChannelCount; ++c) {
+        auto guard = lock();
+        EXPECT_EQ(scope.posVLineL[c], 123) << "channel " << c + 1;
+    }
+    EXPECT_EQ(tk::imagePixel(app::BitmapScreen, 123, 300), CursorColour);
+    EXPECT_NE(tk::imagePixel(app::BitmapScreen, 10, 300), CursorColour);
+}
+
+// ---- The display freeze during a grab ----------------------------------------------------------
+
+class CursorHold : public CursorFixture {};
+
+TEST_F(CursorHold, GrabFreezesAndReleaseFollowsAReleasedHoldButton) {
+    click(ButtonCursorH);
+    clickAt(ImageScreen, 250, 22);
+    ASSERT_EQ(grabbedLine(), "HLineO");
+    EXPECT_EQ(scope.holdDisplay, 1);
+    dragTo(250, 100);
+    EXPECT_EQ(scope.holdDisplay, 1); // unlinked: frozen for the whole grab
+    clickAt(ImageScreen, 250, 100);
+    EXPECT_EQ(scope.draggingLine, 0);
+    EXPECT_EQ(scope.holdDisplay, 0);
+}
+
+TEST_F(CursorHold, ReleaseKeepsTheDisplayHeldWhenHoldIsPressed) {
+    click(ButtonHold);
+    ASSERT_EQ(state(ButtonHold), 1);
+    click(ButtonCursorH);
+    clickAt(ImageScreen, 250, 22);
+    ASSERT_EQ(grabbedLine(), "HLineO");
+    clickAt(ImageScreen, 250, 60);
+    EXPECT_EQ(scope.holdDisplay, 1);
+}
+
+TEST_F(CursorHold, HoldPressedDuringAGrabDecidesTheStateAfterTheRelease) {
+    click(ButtonCursorH);
+    clickAt(ImageScreen, 250, 22);
+    ASSERT_EQ(grabbedLine(), "HLineO");
+    click(ButtonHold); // toggles the flag (to 0) and presses the button
+    ASSERT_EQ(state(ButtonHold), 1);
+    clickAt(ImageScreen, 250, 60);
+    EXPECT_EQ(scope.holdDisplay, 1);
+}
+
+} // namespace
+} // namespace veltrace::apptest
