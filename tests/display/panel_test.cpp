@@ -107,13 +107,6 @@ TEST_F(PanelTexts, StripSetsOnlyItsChannelsTexts) {
     }
 }
 
-TEST_F(PanelTexts, PanelFollowsEveryUpdate) {
-    display::renderScreen(0);
-    app::scope.timebaseText[0] = "50\xB5s -> 0.5ms/div";
-    display::renderScreen(0);
-    EXPECT_EQ(text(app::textTimebase(0)), "50\xB5s -> 0.5ms/div");
-}
-
 // ---- Readout controls ----
 
 class PanelReadout : public PanelTest {};
@@ -149,13 +142,6 @@ TEST_F(PanelSingleShot, CompletedShotReleasesSingleShotAndPressesHold) {
     EXPECT_EQ(toolkit::controlStateGet(app::ButtonSingleShot), 0);
     EXPECT_EQ(toolkit::controlStateGet(app::ButtonHold), 1);
     EXPECT_EQ(app::scope.holdDisplay.load(), 1);
-}
-
-TEST_F(PanelSingleShot, UnarmedUpdateLeavesTheButtonsAlone) {
-    toolkit::controlStateSet(app::ButtonSingleShot, 1); // pressed, flag not set
-    display::renderScreen(0);
-    EXPECT_EQ(toolkit::controlStateGet(app::ButtonSingleShot), 1);
-    EXPECT_EQ(toolkit::controlStateGet(app::ButtonHold), 0);
 }
 
 } // namespace

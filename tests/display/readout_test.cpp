@@ -59,13 +59,6 @@ TEST_F(ReadoutScale, ZeroScalesGiveZeroTexts) {
     EXPECT_EQ(time(), "0.00\xB5s (0.00Hz)");
 }
 
-TEST_F(ReadoutScale, CursorsOnOneLineGiveZeroFrequency) {
-    app::scope.timePerSample[0] = 2.0f;
-    setColumns(0, 200, 200);
-    display::updateReadout();
-    EXPECT_EQ(time(), "0.00\xB5s (0.00Hz)");
-}
-
 TEST_F(ReadoutScale, DeltasAreSixteenBitValues) {
     app::scope.voltsPerStep[0] = 8.0f;
     setRows(0, -32768, 32767); // 65535 wraps to -1
