@@ -5,6 +5,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QCursor>
+#include <QIcon>
+#include <QImage>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPointer>
@@ -190,6 +192,24 @@ TEST_F(WindowOrder, TopmostAndEnabledStates) {
     windowEnable(0, 1);
     EXPECT_EQ(windowTopmost(1), 0);
     EXPECT_EQ(windowEnabled(0), 1);
+}
+
+TEST_F(WindowOrder, ProgramIconGoesToTheWindowAndToWindowsOpenedLater) {
+    openMain();
+    ASSERT_EQ(imageCreate(4, 16, 16), 1);
+    ASSERT_EQ(drawingBegin(4), 1);
+    for (int y = 0; y < 16; ++y) {
+        drawLine(0, y, 15, y, rgbColour(200, 40, 0));
+    }
+    drawingEnd();
+    windowIconSet(0, imageHandle(4));
+    ASSERT_EQ(windowOpen(1, 400, 350, 300, 300, "About", WindowFixedCaption), 1);
+
+    for (int number : {0, 1}) {
+        const QImage icon = access::windowWidget(number)->windowIcon().pixmap(16, 16).toImage();
+        ASSERT_FALSE(icon.isNull()) << "window " << number;
+        EXPECT_EQ(icon.pixelColor(8, 8), QColor(200, 40, 0)) << "window " << number;
+    }
 }
 
 using CloseRequest = WindowTest;
