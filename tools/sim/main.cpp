@@ -51,7 +51,8 @@ struct Options {
     double rate = LineRate; // bytes per second; 0 = as fast as the pty takes
     double corruptProbability = 0.0;
     std::uint32_t seed = 1;
-    long long frames = -1; // stop after this many; -1 = run until stopped
+    long long frames = -1;      // stop after this many; -1 = run until stopped
+    double lingerSeconds = 1.0; // after the last of --frames, before the far side hangs up
     std::string linkPath;
 };
 
@@ -64,6 +65,8 @@ const char* const usageText =
     "  --rate N           bytes per second (default 2133, the scope's 19200 baud 7N1 line)\n"
     "  --fast             as fast as the pseudo-terminal takes them\n"
     "  --frames N         stop after N frames\n"
+    "  --linger S         after the last of --frames N, keep the device open S seconds (default "
+    "1)\n"
     "  --wave W           sine|square|triangle|noise|flat (default sine)\n"
     "  --freq HZ          signal frequency (default 500)\n"
     "  --amplitude STEPS  peak amplitude in sample steps (default 20)\n"
@@ -135,6 +138,8 @@ Options parseOptions(int argc, char** argv) {
             o.rate = 0;
         } else if (option == "--frames") {
             o.frames = static_cast<long long>(numberArgument(option, value()));
+        } else if (option == "--linger") {
+            o.lingerSeconds = numberArgument(option, value());
         } else if (option == "--wave") {
             o.shape.waveform = choice<Waveform>(option, value(),
                                                 {{"sine", Waveform::Sine},
@@ -281,6 +286,8 @@ struct Totals {
     long long framesQueued = 0;
     long long bytesWritten = 0;
     long long bytesLost = 0;
+    std::optional<Clock::time_point> firstWrite;
+    Clock::time_point lastWrite;
 };
 
 // True while some program has the device open.
@@ -300,6 +307,10 @@ bool writeSome(int master, std::deque<std::uint8_t>& queue, std::size_t count, T
     }
     queue.erase(queue.begin(), queue.begin() + written);
     totals.bytesWritten += written;
+    totals.lastWrite = Clock::now();
+    if (!totals.firstWrite) {
+        totals.firstWrite = totals.lastWrite;
+    }
     return true;
 }
 
@@ -393,7 +404,7 @@ int main(int argc, char** argv) {
 
     if (!stopSignal && options.frames >= 0) {
         // Give the reader a moment to take the last frames before the far side hangs up.
-        for (int i = 0; i < 100 && !stopSignal; ++i) {
+        for (int i = 0; i < options.lingerSeconds * 1000 / PaceMs && !stopSignal; ++i) {
             sleepMs(PaceMs);
         }
     }
@@ -403,7 +414,17 @@ int main(int argc, char** argv) {
     close(master);
     // Without corruption every frame is FrameBytes long, so whole frames written follow from the
     // byte count.
-    std::fprintf(stderr, "veltrace-sim: %lld frames sent (%lld bytes written, %lld bytes lost)\n",
-                 totals.bytesWritten / FrameBytes, totals.bytesWritten, totals.bytesLost);
+    const long long framesSent = totals.bytesWritten / FrameBytes;
+    const double seconds =
+        totals.firstWrite
+            ? std::chrono::duration<double>(totals.lastWrite - *totals.firstWrite).count()
+            : 0.0;
+    std::fprintf(stderr,
+                 "veltrace-sim: %lld frames sent (%lld bytes written, %lld bytes lost) in %.2f s",
+                 framesSent, totals.bytesWritten, totals.bytesLost, seconds);
+    if (seconds > 0) {
+        std::fprintf(stderr, ", %.1f frames/s", static_cast<double>(framesSent) / seconds);
+    }
+    std::fprintf(stderr, "\n");
     return 0;
 }
