@@ -3,7 +3,9 @@
 #   1. at the scope's line rate (19200 baud 7N1, about 15.5 frames/s): frames drawn per second
 #      and the whole-process CPU time of veltrace over a 10 s window;
 #   2. as fast as the pseudo-terminal takes the frames: the highest frame rate drawn, and
-#      frames sent against frames drawn (none may be lost).
+#      frames sent against frames drawn (none may be lost);
+#   3. the far side gone (the simulator ends while Veltrace keeps the port open): the CPU time
+#      of veltrace over the next 5 s, which shows whether the acquisition thread spins.
 # Usage: scripts/measure-stream.sh [build-dir]   (default build/, must be configured already;
 #        scripts/run.sh or scripts/test.sh do that). Without a display it runs under Xvfb.
 #   WINDOW_SECONDS=10 FAST_FRAMES=3000 scripts/measure-stream.sh
@@ -114,4 +116,24 @@ cat "$work/sim.log"
 echo "frames sent: $sent, frames drawn: $drawn, lost: $((sent - drawn))"
 awk -v c0="$c0" -v c1="$c1" -v t0="$t0" -v t1="$t1" -v hz="$ticks_per_second" 'BEGIN {
     printf "veltrace CPU: %.3f s in %.2f s (including the 3 s idle tail)\n", (c1 - c0) / hz, t1 - t0;
+}'
+
+echo
+echo "== Far side gone: CPU of veltrace over 5 s after the simulator ended"
+start_sim
+start_veltrace
+sleep 2
+kill "$sim_pid"
+wait "$sim_pid" 2>/dev/null || true
+sim_pid=""
+sleep 0.5
+c0=$(cpu_ticks "$app_pid")
+t0=$(now)
+sleep 5
+t1=$(now)
+c1=$(cpu_ticks "$app_pid")
+stop_veltrace
+awk -v c0="$c0" -v c1="$c1" -v t0="$t0" -v t1="$t1" -v hz="$ticks_per_second" 'BEGIN {
+    printf "veltrace CPU: %.3f s in %.2f s = %.2f %% of one core\n",
+           (c1 - c0) / hz, t1 - t0, 100 * (c1 - c0) / hz / (t1 - t0);
 }'
