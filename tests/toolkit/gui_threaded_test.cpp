@@ -36,16 +36,25 @@ class ThreadedControlRecord : public testing::Test {
 };
 
 TEST_F(ThreadedControlRecord, TextFromAnotherThreadWakesTheWaitingGuiThread) {
+    pushButtonCreate(2, 700, 160, 85, 25, "deadline");
+    // Let the new window finish its first paint, so nothing but the worker can end the sleep.
+    ASSERT_EQ(eventWait(100), EventNone);
     auto* text = static_cast<QLabel*>(access::controlWidget(19));
     bool clicked = false;
-    // Once the GUI thread shows the new text it clicks CAPTURE, which ends the wait: the wait
-    // can only end if the worker's change woke it.
+    // Once the GUI thread shows the new text it clicks CAPTURE, which ends the wait. If the
+    // worker's change did not wake the sleeping GUI thread, the deadline's click on button 2
+    // comes first.
     access::setRecordsAppliedHook([&] {
         if (!clicked && text->text() == QLatin1String("100ms/div")) {
             clicked = true;
             QTest::mouseClick(access::controlWidget(1), Qt::LeftButton);
         }
     });
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    QObject::connect(&deadline, &QTimer::timeout,
+                     [] { QTest::mouseClick(access::controlWidget(2), Qt::LeftButton); });
+    deadline.start(10000); // the worker needs a tiny fraction of this
     std::thread worker;
     QTimer::singleShot(0, [&] {
         worker = std::thread([] {
@@ -54,7 +63,7 @@ TEST_F(ThreadedControlRecord, TextFromAnotherThreadWakesTheWaitingGuiThread) {
         });
     });
 
-    const int event = eventWait(60000);
+    const int event = eventWait(-1);
     worker.join();
     ASSERT_EQ(event, EventControl);
     EXPECT_EQ(eventControl(), 1);
