@@ -473,12 +473,6 @@ TEST_F(AcquisitionThreadedStopWait, ThreadThatAnswersIsNotStoppedByForce) {
     toolkit::threadKill(thread);
 }
 
-TEST_F(AcquisitionThreadedStopWait, ShortFormOnlyRaisesTheFlag) {
-    app::scope.workerThread = 0;
-    stopAcquisitionShort();
-    EXPECT_EQ(app::scope.workerStopRequest, 1);
-}
-
 // ---- Forced stop -----------------------------------------------------------------------------
 
 class AcquisitionThreadedKill : public AcquisitionThreadedFixture {};

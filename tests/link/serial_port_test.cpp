@@ -386,17 +386,5 @@ TEST_F(PortClose, TwiceIsHarmlessAndReleasesThePortForTheNextOpen) {
     EXPECT_TRUE(boxes.empty());
 }
 
-TEST_F(PortClose, ClearingLineErrorsIsHarmlessOpenOrClosed) {
-    clearLineErrors(app::scope.portConfig);
-    Pty pty;
-    const int handle = openOn(app::scope.portConfig, 1, pty);
-    ASSERT_GT(handle, 0);
-    pty.send({5, 6});
-    ASSERT_TRUE(waitForPending(handle, 2));
-    clearLineErrors(app::scope.portConfig);
-    // Nothing received is discarded by it.
-    EXPECT_EQ(readPort(app::scope.portConfig), 2);
-}
-
 } // namespace
 } // namespace veltrace::link
