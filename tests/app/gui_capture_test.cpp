@@ -117,22 +117,6 @@ TEST_F(CaptureFlow, ButtonWritesTheScreenWithItsOverlayAndTheWindowShowsItWithou
     EXPECT_EQ(saved.convertToFormat(QImage::Format_RGB888).pixel(250, 256), shown.pixel(250, 256));
 }
 
-TEST_F(CaptureFlow, FourChannelViewSavesTheSelectedStripUnderItsNumber) {
-    click(app::ButtonChannelMode);
-    click(app::optionChannel(2));
-    ASSERT_EQ(scope.currentChannel, 2);
-    const auto names = captureNow(2);
-
-    const auto files = pngFilesIn(scratch.path());
-    ASSERT_EQ(files.size(), 1u);
-    EXPECT_TRUE(oneOf(files[0].filename().string(), names)) << files[0];
-    QImage saved(QString::fromStdString(files[0].string()));
-    EXPECT_EQ(saved.width(), display::ScreenWidth);
-    EXPECT_EQ(saved.height(), display::StripHeight);
-    EXPECT_GT(whiteishIn(saved, Area{5, 0, 300, 16}), 20);
-    EXPECT_EQ(whiteishIn(shownImage(app::ImageChannel1 + 2), Area{5, 0, 300, 16}), 0);
-}
-
 TEST_F(CaptureFlow, WorksWhileHeldAndLeavesTheDisplayHeld) {
     click(app::ButtonHold);
     ASSERT_EQ(scope.holdDisplay, 1);
@@ -173,8 +157,6 @@ TEST_F(CaptureFlow, VanishedWorkingDirectoryLeavesNoFileAndTheProgramRunsOn) {
 TEST(CaptureFlowFileName, FixedDateAndChannelGiveThePaddedName) {
     EXPECT_EQ(display::captureFileName(tk::dateFromFields(2031, 1, 2, 3, 4, 9), 3),
               "2031-01-02_03-04-09_CH4.PNG");
-    EXPECT_EQ(display::captureFileName(tk::dateFromFields(2026, 12, 7, 21, 6, 5), 0),
-              "2026-12-07_21-06-05_CH1.PNG");
 }
 
 } // namespace

@@ -124,13 +124,6 @@ TEST_F(CursorGrab, BothPairsOnAVerticalLineWinsOverAHorizontalOne) {
     EXPECT_EQ(grabbedLine(), "HLineU");
 }
 
-TEST_F(CursorGrab, ClickAwayFromEveryLineGrabsNothingAndDoesNotHold) {
-    click(ButtonCursorHV);
-    clickAt(ImageScreen, 250, 250);
-    EXPECT_EQ(grabbedLine(), "");
-    EXPECT_EQ(scope.holdDisplay, 0);
-}
-
 TEST_F(CursorGrab, ModeDecidesWhichPairCanBeGrabbed) {
     click(ButtonCursorV); // vertical pair only: HLineO at row 22 is not there to grab
     clickAt(ImageScreen, 250, 12 + 10);
