@@ -1,0 +1,94 @@
+#!/usr/bin/env bash
+# Takes a screenshot of the real Veltrace main window showing a live trace from the simulated
+# scope, on a virtual display (Xvfb), so it works on machines without a screen.
+#   scripts/screenshot.sh                                  docs/screenshot-one-channel.png
+#   scripts/screenshot.sh out.png --wave square --freq 300 options after the file go to veltrace-sim
+#   SECONDS_LIVE=6 scripts/screenshot.sh                   how long the trace runs before the shot
+#   BUILD_DIR=build-x scripts/screenshot.sh                another build folder (default build/)
+# Needs xvfb-run (xvfb, xauth) and import (imagemagick).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+top=$(pwd)
+
+shot=${1:-docs/screenshot-one-channel.png}
+[ $# -gt 0 ] && shift
+case "$shot" in
+/*) ;;
+*) shot="$top/$shot" ;;
+esac
+
+for tool in xvfb-run import; do
+    if ! command -v "$tool" >/dev/null; then
+        echo "screenshot.sh: '$tool' is missing (packages xvfb, xauth and imagemagick)" >&2
+        exit 1
+    fi
+done
+
+build_dir=${BUILD_DIR:-build}
+case "$build_dir" in
+/*) ;;
+*) build_dir="$top/$build_dir" ;;
+esac
+if [ ! -f "$build_dir/build.ninja" ]; then
+    cmake -S . -B "$build_dir" -G Ninja -DVELTRACE_BUILD_BENCH=OFF >/dev/null
+fi
+cmake --build "$build_dir" --target veltrace veltrace-sim >/dev/null
+
+# A private working folder: Veltrace reads its settings file from the current folder, and this
+# one names COM1, which VELTRACE_COM1 points at the simulator.
+work=$(mktemp -d)
+sim_pid=""
+cleanup() {
+    if [ -n "$sim_pid" ] && kill -0 "$sim_pid" 2>/dev/null; then
+        kill "$sim_pid" 2>/dev/null || true
+        wait "$sim_pid" 2>/dev/null || true
+    fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+printf '[COM]\r\nCOMPort=COM1\r\n' >"$work/Veltrace.ini"
+device="$work/scope"
+"$build_dir/tools/veltrace-sim" --link "$device" "$@" >"$work/sim.out" 2>"$work/sim.log" &
+sim_pid=$!
+for _ in $(seq 100); do
+    [ -e "$device" ] && break
+    kill -0 "$sim_pid" 2>/dev/null || break
+    sleep 0.05
+done
+if [ ! -e "$device" ]; then
+    echo "screenshot.sh: the simulator did not start:" >&2
+    cat "$work/sim.log" >&2
+    exit 1
+fi
+
+export VELTRACE_COM1="$device"
+export veltrace="$build_dir/veltrace" work shot seconds="${SECONDS_LIVE:-4}"
+if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
+    XDG_RUNTIME_DIR="$work/xdg"
+    mkdir -m 700 "$XDG_RUNTIME_DIR"
+    export XDG_RUNTIME_DIR
+fi
+mkdir -p "$(dirname "$shot")"
+rm -f "$shot"
+# The virtual display has no window manager, so the shot is the window's own area: the menu bar
+# and the controls, without a title bar. import finds the window by its title.
+xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" bash -c '
+    cd "$work"
+    unset WAYLAND_DISPLAY
+    QT_QPA_PLATFORM=xcb "$veltrace" &
+    pid=$!
+    sleep "$seconds"
+    status=0
+    import -window "Veltrace V1.11" "$shot" || status=$?
+    if kill -0 "$pid" 2>/dev/null; then
+        kill "$pid"
+        wait "$pid" || true
+    else
+        echo "screenshot.sh: veltrace ended early" >&2
+        status=1
+    fi
+    exit "$status"
+'
+echo "Screenshot: $shot"
