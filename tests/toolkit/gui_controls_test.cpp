@@ -241,15 +241,6 @@ TEST_F(ControlRegistry, HideAndShowFollowTheRecord) {
     EXPECT_TRUE(access::controlWidget(1)->isVisible());
 }
 
-TEST_F(ControlRegistry, PushButtonClickIsAControlEvent) {
-    pushButtonCreate(1, 10, 10, 85, 25, "CAPTURE");
-    click(1);
-    ASSERT_EQ(eventWait(1000), EventControl);
-    EXPECT_EQ(eventControl(), 1);
-    EXPECT_EQ(eventType(), 0);
-    EXPECT_EQ(controlStateGet(1), 0);
-}
-
 TEST_F(ControlRegistry, PictureButtonShowsItsImageAndReportsClicks) {
     ASSERT_EQ(imageCreate(5, 80, 32), 1);
     pictureButtonCreate(64, 108, 250, 82, 34, imageHandle(5));

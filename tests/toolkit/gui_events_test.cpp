@@ -55,14 +55,5 @@ TEST_F(EventQueue, WaitReturnsForAPlatformEventThatArrivesWhileWaiting) {
     EXPECT_EQ(eventControl(), 1);
 }
 
-TEST_F(EventQueue, ProgramStateChangesNeverQueueEvents) {
-    controlStateSet(15, 1);
-    controlTextSet(1, "SAVE");
-    controlHide(1, 1);
-    controlHide(1, 0);
-    EXPECT_EQ(eventWait(20), EventNone);
-    EXPECT_EQ(controlStateGet(15), 1);
-}
-
 } // namespace
 } // namespace veltrace::toolkit

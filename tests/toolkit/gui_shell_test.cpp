@@ -72,24 +72,8 @@ TEST_F(MessageBox, ShownBoxIsAWarningAndTopmostWindowsStepBackMeanwhile) {
     EXPECT_EQ(windowExists(1), 1);
 }
 
-using OpenDocument = ShellTest;
-
-TEST_F(OpenDocument, HookReceivesTheAddressUnchanged) {
-    std::string opened;
-    setOpenDocumentHook([&](const std::string& address) { opened = address; });
-    openDocument("https://example.org/donate?x=1&y=2");
-    EXPECT_EQ(opened, "https://example.org/donate?x=1&y=2");
-}
-
 // The start and end of the layer, as the program and the tests run them many times.
 using ToolkitLifecycle = ShellTest;
-
-TEST_F(ToolkitLifecycle, InitTwiceKeepsTheSameApplication) {
-    QCoreApplication* app = QCoreApplication::instance();
-    ASSERT_NE(app, nullptr);
-    EXPECT_EQ(toolkitInit(), 1);
-    EXPECT_EQ(QCoreApplication::instance(), app);
-}
 
 TEST_F(ToolkitLifecycle, EndForgetsWindowsControlsFontsAndEvents) {
     ASSERT_EQ(windowOpen(0, 100, 150, 400, 300, "Veltrace", WindowFixedCaption), 1);

@@ -65,17 +65,6 @@ TEST_F(WindowRegistry, CloseRemovesWindowControlsAndTheirPendingEvents) {
     EXPECT_EQ(controlInfo(2).kind, ControlKind::None);
 }
 
-TEST_F(WindowRegistry, UnknownWindowNumbersDoNothing) {
-    EXPECT_EQ(windowOpen(2, 0, 0, 10, 10, "x", 0), 0);
-    EXPECT_EQ(windowLeft(1), 0);
-    EXPECT_EQ(windowInnerHeight(1), 0);
-    EXPECT_EQ(windowResize(1, 0, 0, 10, 10), 0);
-    EXPECT_EQ(windowHandle(1), 0);
-    EXPECT_EQ(menuBarCreate(1), 0);
-    windowClose(1);
-    EXPECT_EQ(windowExists(1), 0);
-}
-
 using WindowGeometry = WindowTest;
 
 TEST_F(WindowGeometry, MenuBarTakesItsHeightOutOfTheInnerHeight) {
@@ -106,9 +95,6 @@ TEST_F(WindowGeometry, OpensAtTheRequestedOuterPositionWithAFixedSize) {
     EXPECT_EQ(windowOuterWidth(0), frame->frameGeometry().width());
     EXPECT_EQ(windowOuterHeight(0), frame->frameGeometry().height());
     EXPECT_EQ(frame->minimumSize(), frame->maximumSize());
-    EXPECT_FALSE(frame->windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
-    EXPECT_FALSE(frame->windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
-    EXPECT_TRUE(frame->windowFlags().testFlag(Qt::WindowCloseButtonHint));
 }
 
 TEST_F(WindowGeometry, ResizeKeepsCoordinatesAndCountsTheMenuBarInside) {
@@ -240,19 +226,6 @@ TEST_F(MenuBar, TriggeredItemIsAMenuEventWithItsNumber) {
     EXPECT_EQ(eventMenuItem(), 7);
     ASSERT_EQ(eventWait(1000), EventMenu);
     EXPECT_EQ(eventMenuItem(), 11);
-}
-
-TEST_F(MenuBar, TitlesHoldTheirItemsAndSeparators) {
-    openMain();
-    buildMenu();
-    const QList<QAction*> titles = access::windowMenuBar(0)->actions();
-    ASSERT_EQ(titles.size(), 2);
-    EXPECT_EQ(titles[0]->text(), QString("File"));
-    const QList<QAction*> file = titles[0]->menu()->actions();
-    ASSERT_EQ(file.size(), 3);
-    EXPECT_EQ(file[0], access::menuItemAction(1));
-    EXPECT_TRUE(file[1]->isSeparator());
-    EXPECT_EQ(titles[1]->menu()->actions().value(0), access::menuItemAction(11));
 }
 
 using Pointer = WindowTest;
