@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QEventLoop>
+#include <QFont>
 
 #include <cstdlib>
 #include <memory>
@@ -54,6 +55,13 @@ int toolkitInit() {
         }
         ownedApplication = std::make_unique<QApplication>(appArgc, appArgv);
         QCoreApplication::setApplicationName(QStringLiteral("Veltrace"));
+        // The fixed control geometry (a 50-pixel "Timebase:" label, 100-pixel value fields) was
+        // laid out for an 8-point dialog font; a desktop's usual 10-point font clips the captions
+        // and readouts. 8 points at 96 dpi is 11 pixels: given in pixels so it does not depend
+        // on the screen.
+        QFont controlFont(QStringLiteral("Arial"));
+        controlFont.setPixelSize(11);
+        QApplication::setFont(controlFont);
     } else if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) {
         return 0; // a console application object cannot host widgets
     }
