@@ -382,6 +382,10 @@ TEST(RenderThreaded, RendersOfBothThreadsNeverOverlap) {
     std::thread worker([&stop] {
         while (!stop.load()) {
             display::redrawCurrentView(0);
+            // The real worker pauses between cycles too; a loop that takes the lock back at once
+            // can starve the other thread for minutes (the mutex is not fair), notably under
+            // ThreadSanitizer.
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
         }
     });
     int mismatches = 0;

@@ -3,6 +3,7 @@
 // disappears, and a forced stop.
 #include "app/scope_state.h"
 #include "link/acquisition.h"
+#include "link/pty.h"
 #include "link/serial_port.h"
 #include "simframes/frames.h"
 #include "toolkit/toolkit.h"
@@ -21,49 +22,11 @@
 namespace veltrace::link {
 namespace {
 
+using testing_support::Pty;
+using testing_support::waitUntil;
+
 using Bytes = std::vector<std::uint8_t>;
 using ScopeGuard = std::lock_guard<std::recursive_mutex>;
-
-struct Pty {
-    int master = -1;
-    std::string slavePath;
-
-    Pty() {
-        master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0) {
-            slavePath = ptsname(master);
-        }
-    }
-    ~Pty() { closeMaster(); }
-    Pty(const Pty&) = delete;
-    Pty& operator=(const Pty&) = delete;
-
-    void closeMaster() {
-        if (master >= 0) {
-            close(master);
-            master = -1;
-        }
-    }
-    void send(const Bytes& bytes) const {
-        std::size_t done = 0;
-        while (done < bytes.size()) {
-            const ssize_t n = write(master, bytes.data() + done, bytes.size() - done);
-            ASSERT_GT(n, 0);
-            done += static_cast<std::size_t>(n);
-        }
-    }
-};
-
-// Polls until the condition holds; the bound only keeps a broken build from hanging.
-bool waitUntil(const std::function<bool()>& condition) {
-    for (int i = 0; i < 5000; ++i) {
-        if (condition()) {
-            return true;
-        }
-        toolkit::pause(2);
-    }
-    return condition();
-}
 
 struct FrameSpec {
     sim::FrameSettings settings;

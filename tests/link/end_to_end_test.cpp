@@ -6,6 +6,7 @@
 #include "app/scope_state.h"
 #include "display/display.h"
 #include "link/acquisition.h"
+#include "link/pty.h"
 #include "link/serial_port.h"
 #include "simframes/frames.h"
 #include "toolkit/toolkit.h"
@@ -24,46 +25,11 @@
 namespace veltrace::link {
 namespace {
 
+using testing_support::Pty;
+using testing_support::waitUntil;
+
 using Bytes = std::vector<std::uint8_t>;
 using ScopeGuard = std::lock_guard<std::recursive_mutex>;
-
-struct Pty {
-    int master = -1;
-    std::string slavePath;
-
-    Pty() {
-        master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0) {
-            slavePath = ptsname(master);
-        }
-    }
-    ~Pty() {
-        if (master >= 0) {
-            close(master);
-        }
-    }
-    Pty(const Pty&) = delete;
-    Pty& operator=(const Pty&) = delete;
-
-    void send(const Bytes& bytes) const {
-        std::size_t done = 0;
-        while (done < bytes.size()) {
-            const ssize_t n = write(master, bytes.data() + done, bytes.size() - done);
-            ASSERT_GT(n, 0);
-            done += static_cast<std::size_t>(n);
-        }
-    }
-};
-
-bool waitUntil(const std::function<bool()>& condition) {
-    for (int i = 0; i < 5000; ++i) {
-        if (condition()) {
-            return true;
-        }
-        toolkit::pause(2);
-    }
-    return condition();
-}
 
 constexpr std::uint32_t TraceColour = 0x00FFFF; // red 255, green 255, blue 0
 

@@ -1,6 +1,7 @@
 // The serial layer on pseudo-terminals: which names map to which devices, what the probe lists,
 // how a port is opened and configured, exclusive use, draining, and closing.
 #include "app/scope_state.h"
+#include "link/pty.h"
 #include "link/serial_port.h"
 #include "toolkit/toolkit.h"
 
@@ -17,36 +18,7 @@
 namespace veltrace::link {
 namespace {
 
-// One pseudo-terminal: the test writes into the master, the code under test opens the slave.
-struct Pty {
-    int master = -1;
-    std::string slavePath;
-
-    Pty() {
-        master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0) {
-            slavePath = ptsname(master);
-        }
-    }
-    ~Pty() { closeMaster(); }
-    Pty(const Pty&) = delete;
-    Pty& operator=(const Pty&) = delete;
-
-    void closeMaster() {
-        if (master >= 0) {
-            close(master);
-            master = -1;
-        }
-    }
-    void send(const std::vector<std::uint8_t>& bytes) const {
-        std::size_t done = 0;
-        while (done < bytes.size()) {
-            const ssize_t n = write(master, bytes.data() + done, bytes.size() - done);
-            ASSERT_GT(n, 0);
-            done += static_cast<std::size_t>(n);
-        }
-    }
-};
+using testing_support::Pty;
 
 // Every COM name points at a path that does not exist, so the machine's own serial devices
 // (a container may well have /dev/ttyS0) never take part.
