@@ -24,17 +24,39 @@ inline constexpr int ImageChannel1 = 11; // ImageChannel1 + c for channel c
 inline constexpr int ButtonHold = 15;
 
 // Channel blocks: 11 controls per channel c (0..3).
-inline constexpr int optionChannel(int c) { return 16 + 11 * c; }
-inline constexpr int textVolts(int c) { return 17 + 11 * c; }
-inline constexpr int textTime(int c) { return 18 + 11 * c; }
-inline constexpr int textTimebase(int c) { return 19 + 11 * c; }
-inline constexpr int textTrigger(int c) { return 20 + 11 * c; }
-inline constexpr int textSwitches(int c) { return 21 + 11 * c; }
-inline constexpr int labelVolts(int c) { return 22 + 11 * c; }
-inline constexpr int labelTime(int c) { return 23 + 11 * c; }
-inline constexpr int labelTimebase(int c) { return 24 + 11 * c; }
-inline constexpr int labelTrigger(int c) { return 25 + 11 * c; }
-inline constexpr int labelSwitches(int c) { return 26 + 11 * c; }
+inline constexpr int optionChannel(int c) {
+    return 16 + 11 * c;
+}
+inline constexpr int textVolts(int c) {
+    return 17 + 11 * c;
+}
+inline constexpr int textTime(int c) {
+    return 18 + 11 * c;
+}
+inline constexpr int textTimebase(int c) {
+    return 19 + 11 * c;
+}
+inline constexpr int textTrigger(int c) {
+    return 20 + 11 * c;
+}
+inline constexpr int textSwitches(int c) {
+    return 21 + 11 * c;
+}
+inline constexpr int labelVolts(int c) {
+    return 22 + 11 * c;
+}
+inline constexpr int labelTime(int c) {
+    return 23 + 11 * c;
+}
+inline constexpr int labelTimebase(int c) {
+    return 24 + 11 * c;
+}
+inline constexpr int labelTrigger(int c) {
+    return 25 + 11 * c;
+}
+inline constexpr int labelSwitches(int c) {
+    return 26 + 11 * c;
+}
 
 // Port dialog and About window controls.
 inline constexpr int ComboPorts = 60;

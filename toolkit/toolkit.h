@@ -35,8 +35,8 @@ void toolkitEnd();
 
 // ---- Windows -------------------------------------------------------------------------------
 
-inline constexpr int WindowFixedCaption = 1; // caption, system menu, close box; not resizable
-inline constexpr int WindowCentred = 2;      // centre on the active window (x, y ignored)
+inline constexpr int WindowFixedCaption = 1;   // caption, system menu, close box; not resizable
+inline constexpr int WindowCentred = 2;        // centre on the active window (x, y ignored)
 inline constexpr int KeepCoordinate = INT_MIN; // windowResize: leave this coordinate unchanged
 
 // x, y: outer top-left in screen coordinates. The inner size includes a menu bar added later.
@@ -117,7 +117,7 @@ struct ControlInfo {
     bool visible = false;
     std::string text;
     int state = 0;
-    Handle image = 0; // image display: handle of the image it shows
+    Handle image = 0;               // image display: handle of the image it shows
     std::vector<std::string> items; // combo box entries
 };
 ControlInfo controlInfo(int number);
