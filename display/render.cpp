@@ -47,9 +47,6 @@ struct ViewGeometry {
     int textTrigger;
     int textSwitches;
     int panelElement; // the element of the device texts that the panel controls show
-    // The one-channel screen sets its panel texts before saving and showing the image, the strips
-    // after; nobody depends on the order, but the two views keep their own.
-    bool panelTextsFirst;
 };
 
 ViewGeometry screenGeometry() {
@@ -66,8 +63,7 @@ ViewGeometry screenGeometry() {
                         app::textTimebase(0),
                         app::textTrigger(0),
                         app::textSwitches(0),
-                        0,
-                        true};
+                        0};
 }
 
 ViewGeometry stripGeometry(int c) {
@@ -84,8 +80,7 @@ ViewGeometry stripGeometry(int c) {
                         app::textTimebase(c),
                         app::textTrigger(c),
                         app::textSwitches(c),
-                        c,
-                        false};
+                        c};
 }
 
 void drawGrid(const ViewGeometry& g, std::uint32_t colour, const auto& columns, const auto& rows) {
@@ -164,16 +159,11 @@ void renderView(const ViewGeometry& g, int c, int capture) {
     }
     toolkit::drawingEnd();
 
-    if (g.panelTextsFirst) {
-        setPanelTexts(g);
-    }
+    setPanelTexts(g);
     if (capture != 0) {
         saveCapture(g.imageNumber, c);
     }
     toolkit::controlStateSet(g.displayControl, toolkit::imageHandle(g.imageNumber));
-    if (!g.panelTextsFirst) {
-        setPanelTexts(g);
-    }
     updateReadout();
     completeSingleShot();
 }
