@@ -7,6 +7,7 @@
 #include "display/display.h"
 #include "toolkit/toolkit.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <mutex>
@@ -45,6 +46,24 @@ bool isCurrentChannelPicture(int control, int channel) {
 
 bool near(int position, int origin, int pointer) {
     return std::abs(position + origin - pointer) < hitTolerance;
+}
+
+// Moves a line to the pointer reading, then keeps it inside the picture bound on its own side and
+// at least two pixels from its partner (the first line of a pair stays above / left of it).
+void followPointer(std::int16_t& position, int reading, int origin, bool firstOfPair,
+                   std::int16_t partner) {
+    if (reading <= 0) {
+        return;
+    }
+    int pos = reading - origin;
+    if (firstOfPair) {
+        pos = std::max(pos, lowestPosition);
+        pos = std::min(pos, partner - minimumGap);
+    } else {
+        pos = std::min(pos, highestPosition);
+        pos = std::max(pos, partner + minimumGap);
+    }
+    position = static_cast<std::int16_t>(pos);
 }
 
 } // namespace
@@ -99,53 +118,17 @@ void cursorDragUpdate() {
     // A reading of 0 or -1 (first row/column, or outside the window) leaves the line alone, so
     // a line whose pointer wandered off waits there until it comes back.
     if (line == "HLineO") {
-        const int py = toolkit::pointerY(MainWindow);
-        if (py > 0) {
-            int pos = py - screenOriginY(c);
-            if (pos < lowestPosition) {
-                pos = lowestPosition;
-            }
-            if (pos > scope.posHLineU[c] - minimumGap) {
-                pos = scope.posHLineU[c] - minimumGap;
-            }
-            scope.posHLineO[c] = static_cast<std::int16_t>(pos);
-        }
+        followPointer(scope.posHLineO[c], toolkit::pointerY(MainWindow), screenOriginY(c), true,
+                      scope.posHLineU[c]);
     } else if (line == "HLineU") {
-        const int py = toolkit::pointerY(MainWindow);
-        if (py > 0) {
-            int pos = py - screenOriginY(c);
-            if (pos > highestPosition) {
-                pos = highestPosition;
-            }
-            if (pos < scope.posHLineO[c] + minimumGap) {
-                pos = scope.posHLineO[c] + minimumGap;
-            }
-            scope.posHLineU[c] = static_cast<std::int16_t>(pos);
-        }
+        followPointer(scope.posHLineU[c], toolkit::pointerY(MainWindow), screenOriginY(c), false,
+                      scope.posHLineO[c]);
     } else if (line == "VLineL") {
-        const int px = toolkit::pointerX(MainWindow);
-        if (px > 0) {
-            int pos = px - screenOriginX;
-            if (pos < lowestPosition) {
-                pos = lowestPosition;
-            }
-            if (pos > scope.posVLineR[c] - minimumGap) {
-                pos = scope.posVLineR[c] - minimumGap;
-            }
-            scope.posVLineL[c] = static_cast<std::int16_t>(pos);
-        }
+        followPointer(scope.posVLineL[c], toolkit::pointerX(MainWindow), screenOriginX, true,
+                      scope.posVLineR[c]);
     } else if (line == "VLineR") {
-        const int px = toolkit::pointerX(MainWindow);
-        if (px > 0) {
-            int pos = px - screenOriginX;
-            if (pos > highestPosition) {
-                pos = highestPosition;
-            }
-            if (pos < scope.posVLineL[c] + minimumGap) {
-                pos = scope.posVLineL[c] + minimumGap;
-            }
-            scope.posVLineR[c] = static_cast<std::int16_t>(pos);
-        }
+        followPointer(scope.posVLineR[c], toolkit::pointerX(MainWindow), screenOriginX, false,
+                      scope.posVLineL[c]);
     }
 
     // Redraw on every turn, moved or not.
