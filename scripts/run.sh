@@ -10,14 +10,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$(pwd)
+. scripts/demo-lib.sh
 
 scripts/install-deps.sh
 
-build_dir=${BUILD_DIR:-build}
-case "$build_dir" in
-/*) ;;
-*) build_dir="$top/$build_dir" ;;
-esac
+build_dir=$(absolute_path "${BUILD_DIR:-build}")
 cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=${BUILD_TYPE:-RelWithDebInfo} \
       -DVELTRACE_SANITIZE="${VELTRACE_SANITIZE:-}" \
       -DVELTRACE_BUILD_BENCH=${VELTRACE_BUILD_BENCH:-ON} >/dev/null
@@ -47,16 +44,7 @@ trap 'exit 130' INT TERM
 rm -f "$device"
 "$sim" --link "$device" "$@" >"$demo/sim.out" 2>"$demo/sim.log" &
 sim_pid=$!
-for _ in $(seq 100); do
-    [ -e "$device" ] && break
-    kill -0 "$sim_pid" 2>/dev/null || break
-    sleep 0.05
-done
-if [ ! -e "$device" ]; then
-    echo "run.sh: the simulator did not start:" >&2
-    cat "$demo/sim.log" >&2
-    exit 1
-fi
+wait_for_device "$device" "$sim_pid" "$demo/sim.log"
 echo "Simulated scope on $(cat "$demo/sim.out") (linked as $device), known to Veltrace as COM1."
 export VELTRACE_COM1="$device"
 

@@ -8,12 +8,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$(pwd)
+. scripts/demo-lib.sh
 
 shot=${1:-docs/screenshot-four-channel.png}
-case "$shot" in
-/*) ;;
-*) shot="$top/$shot" ;;
-esac
+shot=$(absolute_path "$shot")
 for tool in xvfb-run import xdotool; do
     if ! command -v "$tool" >/dev/null; then
         echo "screenshot-four.sh: '$tool' is missing (packages xvfb, xauth, imagemagick, xdotool)" >&2
@@ -21,11 +19,7 @@ for tool in xvfb-run import xdotool; do
     fi
 done
 
-build_dir=${BUILD_DIR:-build}
-case "$build_dir" in
-/*) ;;
-*) build_dir="$top/$build_dir" ;;
-esac
+build_dir=$(absolute_path "${BUILD_DIR:-build}")
 if [ ! -f "$build_dir/build.ninja" ]; then
     cmake -S . -B "$build_dir" -G Ninja -DVELTRACE_BUILD_BENCH=OFF >/dev/null
 fi
@@ -48,10 +42,7 @@ start_sim() { # n, simulator options...
     shift
     "$build_dir/tools/veltrace-sim" --link "$work/scope$n" "$@" >/dev/null 2>"$work/sim$n.log" &
     sim_pids+=($!)
-    for _ in $(seq 100); do
-        [ -e "$work/scope$n" ] && break
-        sleep 0.05
-    done
+    wait_for_device "$work/scope$n" "$!" "$work/sim$n.log"
     export "VELTRACE_COM$n=$work/scope$n"
 }
 start_sim 1 --wave sine --freq 500 --amplitude 24

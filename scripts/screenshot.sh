@@ -9,13 +9,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$(pwd)
+. scripts/demo-lib.sh
 
 shot=${1:-docs/screenshot-one-channel.png}
 [ $# -gt 0 ] && shift
-case "$shot" in
-/*) ;;
-*) shot="$top/$shot" ;;
-esac
+shot=$(absolute_path "$shot")
 
 for tool in xvfb-run import; do
     if ! command -v "$tool" >/dev/null; then
@@ -24,11 +22,7 @@ for tool in xvfb-run import; do
     fi
 done
 
-build_dir=${BUILD_DIR:-build}
-case "$build_dir" in
-/*) ;;
-*) build_dir="$top/$build_dir" ;;
-esac
+build_dir=$(absolute_path "${BUILD_DIR:-build}")
 if [ ! -f "$build_dir/build.ninja" ]; then
     cmake -S . -B "$build_dir" -G Ninja -DVELTRACE_BUILD_BENCH=OFF >/dev/null
 fi
@@ -52,16 +46,7 @@ printf '[COM]\r\nCOMPort=COM1\r\n' >"$work/Veltrace.ini"
 device="$work/scope"
 "$build_dir/tools/veltrace-sim" --link "$device" "$@" >"$work/sim.out" 2>"$work/sim.log" &
 sim_pid=$!
-for _ in $(seq 100); do
-    [ -e "$device" ] && break
-    kill -0 "$sim_pid" 2>/dev/null || break
-    sleep 0.05
-done
-if [ ! -e "$device" ]; then
-    echo "screenshot.sh: the simulator did not start:" >&2
-    cat "$work/sim.log" >&2
-    exit 1
-fi
+wait_for_device "$device" "$sim_pid" "$work/sim.log"
 
 export VELTRACE_COM1="$device"
 export veltrace="$build_dir/veltrace" work shot seconds="${SECONDS_LIVE:-4}"
