@@ -100,11 +100,16 @@ void pngEncoderRegister() {
 // Only PNG exists, and only after pngEncoderRegister: before that the encoder is not available
 // and nothing is written.
 int imageSave(int imageNumber, const std::string& fileName, int format) {
-    if (format != ImageFormatPng || !pngRegistered || fileName.empty()) {
+    if (format != ImageFormatPng || !pngRegistered) {
         return 0;
     }
     const std::shared_ptr<const Image> image = imageGet(imageNumber);
-    if (!image || image->width <= 0 || image->height <= 0) {
+    return image ? imageSavePng(*image, fileName) : 0;
+}
+
+int imageSavePng(const Image& image, const std::string& fileName) {
+    if (fileName.empty() || image.width <= 0 || image.height <= 0 ||
+        image.rgb.size() < static_cast<std::size_t>(image.width) * image.height * 3) {
         return 0;
     }
     const std::filesystem::path target(fileName);
@@ -127,7 +132,7 @@ int imageSave(int imageNumber, const std::string& fileName, int format) {
         unlink(temporary.c_str());
         return 0;
     }
-    const bool written = writePng(file, image.get());
+    const bool written = writePng(file, &image);
     const bool closed = std::fclose(file) == 0;
     if (!written || !closed || std::rename(temporary.c_str(), fileName.c_str()) != 0) {
         unlink(temporary.c_str());

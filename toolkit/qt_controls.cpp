@@ -1,10 +1,9 @@
-// Numbered controls and the toolkit's own record of them.
-//
-// The record (kind, place, text, state, visibility, image, combo entries) lives under its own
-// mutex and is what the getters read and the setters write, from either thread. The acquisition
-// thread never touches a QObject: it changes the record, marks the control dirty and wakes the
-// GUI thread's event dispatcher (wakeUp is thread-safe); the GUI thread brings the widgets up to
-// date from the record inside eventWait. On the GUI thread a setter applies at once.
+// The Qt widgets behind the numbered controls. The record of each control (control_record.cpp)
+// is the truth; this file creates the widgets, reports their clicks as program events and brings
+// them up to date from the record on the GUI thread. The acquisition thread never touches a
+// QObject: it changes the record, and the record wakes the GUI thread's event dispatcher
+// (wakeUp is thread-safe), which applies the change inside eventWait.
+#include "toolkit/control_record.h"
 #include "toolkit/qt_access.h"
 #include "toolkit/qt_internal.h"
 #include "toolkit/toolkit.h"
@@ -21,69 +20,29 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalBlocker>
-#include <QThread>
 #include <QWidget>
 
 #include <algorithm>
 #include <array>
-#include <mutex>
-#include <thread>
+#include <atomic>
 #include <vector>
 
 namespace veltrace::toolkit {
 
 namespace {
 
-constexpr int FirstControl = 1;
-constexpr int LastControl = 64;
+using detail::LastControl;
+using detail::validControl;
+
 constexpr int ComboListHeight = 350; // the dropped list is at most this high
 
-struct ControlRecord {
-    bool exists = false;
-    ControlKind kind = ControlKind::None;
-    int window = -1;
-    int x = 0, y = 0, w = 0, h = 0;
-    std::string text;
-    int state = 0; // pressed/selected, or the combo box's selected index (-1 none)
-    bool visible = true;
-    Handle image = 0;
-    std::shared_ptr<const Image> picture; // what an image display shows
-    std::vector<std::string> items;
-    int group = 0; // option buttons: buttons of one group clear each other
-    bool dirtyText = false;
-    bool dirtyState = false;
-    bool dirtyVisible = false;
-    bool dirtyImage = false;
-};
-
-struct ControlTable {
-    std::mutex mutex;
-    std::array<ControlRecord, LastControl + 1> records;
-    // Set while the application exists; cleared under the mutex in toolkitEnd, so a worker
-    // never wakes a dispatcher that has gone.
-    QAbstractEventDispatcher* dispatcher = nullptr;
-    std::thread::id guiThread;
-};
-
-ControlTable& table() {
-    static ControlTable instance;
-    return instance;
-}
-
-// GUI thread only: the widgets, and how the option groups form.
+// GUI thread only.
 std::array<QWidget*, LastControl + 1> widgets{};
-int lastCreatedKindWindow = -1;
-ControlKind lastCreatedKind = ControlKind::None;
-int lastGroup = 0;
 std::function<void()> appliedHook;
 
-bool validControl(int number) {
-    return number >= FirstControl && number <= LastControl;
-}
-
-ControlRecord& recordOf(int number) {
-    return table().records[static_cast<std::size_t>(number)];
-}
+// Set while the application exists. Only read by wake(), which the record calls under its own
+// lock, and the record ends before this is cleared.
+std::atomic<QAbstractEventDispatcher*> guiDispatcher{nullptr};
 
 QString latin1(const std::string& text) {
     return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
@@ -108,8 +67,10 @@ QPixmap pixmapOf(const Image& image) {
     return QPixmap::fromImage(view);
 }
 
-bool onGuiThread(const ControlTable& controls) {
-    return controls.dispatcher != nullptr && std::this_thread::get_id() == controls.guiThread;
+void wakeGuiThread() {
+    if (QAbstractEventDispatcher* dispatcher = guiDispatcher.load()) {
+        dispatcher->wakeUp();
+    }
 }
 
 // Shows the picture at (2, 2) with the sunken edge; reports clicks and double clicks.
@@ -139,23 +100,8 @@ class ImageDisplay : public QLabel {
     int window_;
 };
 
-// Changes a record from the GUI thread's own widget signals (no dirty flag: the widget already
-// shows it).
-void recordStateFromWidget(int number, int state) {
-    ControlTable& controls = table();
-    std::lock_guard lock(controls.mutex);
-    ControlRecord& record = recordOf(number);
-    if (record.exists) {
-        record.state = state;
-    }
-}
-
 void destroyControl(int number) {
-    {
-        ControlTable& controls = table();
-        std::lock_guard lock(controls.mutex);
-        recordOf(number) = ControlRecord{};
-    }
+    detail::recordForget(number);
     QWidget*& widget = widgets[static_cast<std::size_t>(number)];
     delete widget;
     widget = nullptr;
@@ -176,64 +122,13 @@ QWidget* createStart(int number) {
 
 void createFinish(int number, QWidget* widget, ControlKind kind, int x, int y, int w, int h,
                   const std::string& text) {
-    const int window = qt::buildWindow();
-    int group = 0;
-    if (kind == ControlKind::OptionButton) {
-        // One created right after another option button joins its group.
-        const bool joins =
-            lastCreatedKind == ControlKind::OptionButton && lastCreatedKindWindow == window;
-        group = joins ? lastGroup : ++lastGroup;
-    }
-    lastCreatedKind = kind;
-    lastCreatedKindWindow = window;
-    {
-        ControlTable& controls = table();
-        std::lock_guard lock(controls.mutex);
-        ControlRecord& record = recordOf(number);
-        record = ControlRecord{};
-        record.exists = true;
-        record.kind = kind;
-        record.window = window;
-        record.x = x;
-        record.y = y;
-        record.w = w;
-        record.h = h;
-        record.text = text;
-        record.state = kind == ControlKind::ComboBox ? -1 : 0;
-        record.visible = true;
-        record.group = group;
-    }
+    detail::recordCreate(number, kind, qt::buildWindow(), x, y, w, h, text);
     widget->setGeometry(x, y, std::max(0, w), std::max(0, h));
     widgets[static_cast<std::size_t>(number)] = widget;
     widget->show();
 }
 
-// The option buttons of one group other than `number`, cleared in the record.
-void clearGroupExcept(int number) {
-    ControlTable& controls = table();
-    std::lock_guard lock(controls.mutex);
-    const ControlRecord& self = recordOf(number);
-    for (int other = FirstControl; other <= LastControl; ++other) {
-        ControlRecord& record = recordOf(other);
-        if (other != number && record.exists && record.kind == ControlKind::OptionButton &&
-            record.window == self.window && record.group == self.group && record.state != 0) {
-            record.state = 0;
-            record.dirtyState = true;
-        }
-    }
-}
-
-struct PendingUpdate {
-    int number = 0;
-    ControlKind kind = ControlKind::None;
-    bool text = false, state = false, visible = false, image = false;
-    std::string textValue;
-    int stateValue = 0;
-    bool visibleValue = true;
-    std::shared_ptr<const Image> picture;
-};
-
-void applyUpdate(const PendingUpdate& update) {
+void applyUpdate(const detail::PendingUpdate& update) {
     QWidget* widget = widgets[static_cast<std::size_t>(update.number)];
     if (widget == nullptr) {
         return;
@@ -281,90 +176,32 @@ void applyUpdate(const PendingUpdate& update) {
     }
 }
 
-// Marks the change and gets it to the widget: at once on the GUI thread, else by waking it.
-void changed(ControlTable& controls, std::unique_lock<std::mutex>& lock) {
-    if (onGuiThread(controls)) {
-        lock.unlock();
-        qt::applyDirtyRecords();
-        return;
-    }
-    if (controls.dispatcher != nullptr) {
-        controls.dispatcher->wakeUp();
-    }
-}
-
 } // namespace
 
 namespace qt {
 
 void controlsBegin() {
-    ControlTable& controls = table();
-    std::lock_guard lock(controls.mutex);
-    controls.records.fill(ControlRecord{});
-    controls.dispatcher =
-        QAbstractEventDispatcher::instance(QCoreApplication::instance()->thread());
-    controls.guiThread = std::this_thread::get_id();
     widgets.fill(nullptr);
-    lastCreatedKind = ControlKind::None;
-    lastCreatedKindWindow = -1;
+    guiDispatcher = QAbstractEventDispatcher::instance(QCoreApplication::instance()->thread());
+    detail::recordBegin(detail::ControlBackend{&qt::applyDirtyRecords, &wakeGuiThread});
 }
 
 void controlsEnd() {
-    ControlTable& controls = table();
-    std::lock_guard lock(controls.mutex);
-    controls.records.fill(ControlRecord{});
-    controls.dispatcher = nullptr;
-    controls.guiThread = std::thread::id();
+    // The record first: from then on no worker can reach wakeGuiThread.
+    detail::recordEnd();
+    guiDispatcher = nullptr;
     widgets.fill(nullptr); // deleted with their windows
 }
 
 void forgetControlsOfWindow(int window) {
-    std::vector<int> doomed;
-    {
-        ControlTable& controls = table();
-        std::lock_guard lock(controls.mutex);
-        for (int number = FirstControl; number <= LastControl; ++number) {
-            if (recordOf(number).exists && recordOf(number).window == window) {
-                doomed.push_back(number);
-            }
-        }
-    }
-    for (int number : doomed) {
+    for (int number : detail::recordControlsOfWindow(window)) {
         destroyControl(number);
     }
-    if (lastCreatedKindWindow == window) {
-        lastCreatedKind = ControlKind::None;
-        lastCreatedKindWindow = -1;
-    }
+    detail::recordWindowClosed(window);
 }
 
 void applyDirtyRecords() {
-    std::vector<PendingUpdate> updates;
-    {
-        ControlTable& controls = table();
-        std::lock_guard lock(controls.mutex);
-        for (int number = FirstControl; number <= LastControl; ++number) {
-            ControlRecord& record = recordOf(number);
-            if (!record.exists || !(record.dirtyText || record.dirtyState || record.dirtyVisible ||
-                                    record.dirtyImage)) {
-                continue;
-            }
-            PendingUpdate update;
-            update.number = number;
-            update.kind = record.kind;
-            update.text = record.dirtyText;
-            update.state = record.dirtyState;
-            update.visible = record.dirtyVisible;
-            update.image = record.dirtyImage;
-            update.textValue = record.text;
-            update.stateValue = record.state;
-            update.visibleValue = record.visible;
-            update.picture = record.picture;
-            record.dirtyText = record.dirtyState = record.dirtyVisible = record.dirtyImage = false;
-            updates.push_back(std::move(update));
-        }
-    }
-    for (const PendingUpdate& update : updates) {
+    for (const detail::PendingUpdate& update : detail::takeDirtyUpdates()) {
         applyUpdate(update);
     }
     if (appliedHook) {
@@ -408,7 +245,7 @@ void toggleButtonCreate(int number, int x, int y, int w, int h, const std::strin
     // Qt flips a checkable button before it emits clicked, so the record holds the new state
     // by the time the program takes the event.
     QObject::connect(button, &QPushButton::toggled,
-                     [number](bool on) { recordStateFromWidget(number, on ? 1 : 0); });
+                     [number](bool on) { detail::recordStateFromWidget(number, on ? 1 : 0); });
     QObject::connect(button, &QPushButton::clicked, [number, window] {
         qt::postEvent(qt::QueuedEvent{EventControl, number, 0, 0, window});
     });
@@ -430,8 +267,7 @@ void optionButtonCreate(int number, int x, int y, int w, int h, const std::strin
             const QSignalBlocker blocker(button);
             button->setChecked(true);
         }
-        recordStateFromWidget(number, 1);
-        clearGroupExcept(number);
+        detail::recordOptionSelected(number);
         qt::applyDirtyRecords();
         qt::postEvent(qt::QueuedEvent{EventControl, number, 0, 0, window});
     });
@@ -499,9 +335,7 @@ void pictureButtonCreate(int number, int x, int y, int w, int h, Handle image) {
         qt::postEvent(qt::QueuedEvent{EventControl, number, 0, 0, window});
     });
     createFinish(number, button, ControlKind::PictureButton, x, y, w, h, std::string());
-    ControlTable& controls = table();
-    std::lock_guard lock(controls.mutex);
-    recordOf(number).image = image;
+    detail::recordPictureButtonImage(number, image);
 }
 
 void comboBoxCreate(int number, int x, int y, int w, int h) {
@@ -514,7 +348,7 @@ void comboBoxCreate(int number, int x, int y, int w, int h) {
     const int rowHeight = std::max(1, QFontMetrics(combo->font()).height() + 4);
     combo->setMaxVisibleItems(std::max(1, ComboListHeight / rowHeight));
     QObject::connect(combo, &QComboBox::currentIndexChanged,
-                     [number](int index) { recordStateFromWidget(number, index); });
+                     [number](int index) { detail::recordStateFromWidget(number, index); });
     createFinish(number, combo, ControlKind::ComboBox, x, y, w, h, std::string());
 }
 
@@ -526,146 +360,13 @@ void comboItemAdd(int number, const std::string& text) {
     if (combo == nullptr) {
         return;
     }
-    {
-        ControlTable& controls = table();
-        std::lock_guard lock(controls.mutex);
-        recordOf(number).items.push_back(text);
-    }
+    detail::recordComboItemAdd(number, text);
     const QSignalBlocker blocker(combo);
     const int selected = combo->currentIndex();
     combo->addItem(latin1(text));
     // The first entry of an empty list does not select itself: the field stays empty until
     // the program selects something.
     combo->setCurrentIndex(selected);
-}
-
-void controlTextSet(int number, const std::string& text) {
-    if (!validControl(number)) {
-        return;
-    }
-    ControlTable& controls = table();
-    std::unique_lock lock(controls.mutex);
-    ControlRecord& record = recordOf(number);
-    if (!record.exists || record.kind == ControlKind::ComboBox) {
-        return;
-    }
-    if (record.text == text) {
-        return;
-    }
-    record.text = text;
-    record.dirtyText = true;
-    changed(controls, lock);
-}
-
-std::string controlTextGet(int number) {
-    if (!validControl(number)) {
-        return std::string();
-    }
-    ControlTable& controls = table();
-    std::lock_guard lock(controls.mutex);
-    const ControlRecord& record = recordOf(number);
-    if (!record.exists) {
-        return std::string();
-    }
-    if (record.kind == ControlKind::ComboBox) {
-        if (record.state < 0 || record.state >= static_cast<int>(record.items.size())) {
-            return std::string();
-        }
-        return record.items[static_cast<std::size_t>(record.state)];
-    }
-    return record.text;
-}
-
-void controlStateSet(int number, Handle value) {
-    if (!validControl(number)) {
-        return;
-    }
-    // Looked up before taking our lock: the image registry has its own.
-    std::shared_ptr<const Image> picture;
-    {
-        ControlTable& controls = table();
-        std::lock_guard lock(controls.mutex);
-        if (recordOf(number).kind == ControlKind::ImageDisplay) {
-            picture = imageByHandle(value);
-        }
-    }
-    ControlTable& controls = table();
-    std::unique_lock lock(controls.mutex);
-    ControlRecord& record = recordOf(number);
-    if (!record.exists) {
-        return;
-    }
-    switch (record.kind) {
-    case ControlKind::ToggleButton:
-    case ControlKind::OptionButton:
-        record.state = value != 0 ? 1 : 0;
-        record.dirtyState = true;
-        break;
-    case ControlKind::ComboBox: {
-        const bool inRange = value >= 0 && value < static_cast<Handle>(record.items.size());
-        record.state = inRange ? static_cast<int>(value) : -1;
-        record.dirtyState = true;
-        break;
-    }
-    case ControlKind::ImageDisplay:
-        record.image = value;
-        record.picture = std::move(picture);
-        record.dirtyImage = true;
-        break;
-    default:
-        return;
-    }
-    changed(controls, lock);
-}
-
-int controlStateGet(int number) {
-    if (!validControl(number)) {
-        return 0;
-    }
-    ControlTable& controls = table();
-    std::lock_guard lock(controls.mutex);
-    const ControlRecord& record = recordOf(number);
-    return record.exists ? record.state : 0;
-}
-
-void controlHide(int number, int hide) {
-    if (!validControl(number)) {
-        return;
-    }
-    ControlTable& controls = table();
-    std::unique_lock lock(controls.mutex);
-    ControlRecord& record = recordOf(number);
-    if (!record.exists) {
-        return;
-    }
-    record.visible = hide == 0;
-    record.dirtyVisible = true;
-    changed(controls, lock);
-}
-
-ControlInfo controlInfo(int number) {
-    ControlInfo info;
-    if (!validControl(number)) {
-        return info;
-    }
-    ControlTable& controls = table();
-    std::lock_guard lock(controls.mutex);
-    const ControlRecord& record = recordOf(number);
-    if (!record.exists) {
-        return info;
-    }
-    info.kind = record.kind;
-    info.window = record.window;
-    info.x = record.x;
-    info.y = record.y;
-    info.w = record.w;
-    info.h = record.h;
-    info.visible = record.visible;
-    info.text = record.text;
-    info.state = record.state;
-    info.image = record.image;
-    info.items = record.items;
-    return info;
 }
 
 namespace access {

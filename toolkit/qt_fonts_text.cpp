@@ -100,15 +100,14 @@ Handle fontHandle(int number) {
     return found != table.byNumber.end() ? found->second.handle : 0;
 }
 
-int drawText(int x, int y, const std::string& text) {
-    const detail::DrawingState& state = detail::drawingState();
-    if (!state.target || QGuiApplication::instance() == nullptr) {
+int drawText(Image& image, int x, int y, const std::string& text, Handle font,
+             std::uint32_t colour) {
+    if (QGuiApplication::instance() == nullptr) {
         return 0;
     }
-    Image& image = *state.target;
-    QFont font;
-    if (!fontByHandle(state.font, font)) {
-        font = QGuiApplication::font();
+    QFont qfont;
+    if (!fontByHandle(font, qfont)) {
+        qfont = QGuiApplication::font();
     }
     const QString str = QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
     if (str.isEmpty() || image.width <= 0 || image.height <= 0 ||
@@ -119,10 +118,9 @@ int drawText(int x, int y, const std::string& text) {
     // explicit stride takes them as they are (no 4-byte row alignment is assumed).
     QImage view(image.rgb.data(), image.width, image.height, 3 * image.width,
                 QImage::Format_RGB888);
-    const QFontMetrics metrics(font, &view);
+    const QFontMetrics metrics(qfont, &view);
     QPainter painter(&view);
-    painter.setFont(font);
-    const std::uint32_t colour = state.frontColour;
+    painter.setFont(qfont);
     painter.setPen(QColor(static_cast<int>(colour & 0xFF), static_cast<int>((colour >> 8) & 0xFF),
                           static_cast<int>((colour >> 16) & 0xFF)));
     // Only the glyphs are blended; the background stays.
@@ -131,6 +129,14 @@ int drawText(int x, int y, const std::string& text) {
     painter.drawText(QPointF(x, y + metrics.ascent()), str);
     painter.end();
     return x + metrics.horizontalAdvance(str);
+}
+
+int drawText(int x, int y, const std::string& text) {
+    const detail::DrawingState& state = detail::drawingState();
+    if (!state.target) {
+        return 0;
+    }
+    return drawText(*state.target, x, y, text, state.font, state.frontColour);
 }
 
 } // namespace veltrace::toolkit

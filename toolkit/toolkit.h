@@ -159,6 +159,26 @@ inline constexpr std::uint32_t rgbColour(int r, int g, int b) {
            (static_cast<std::uint32_t>(b) << 16);
 }
 
+// Large enough for any screen, small enough that width * height * 3 never overflows.
+inline constexpr int MaxImageSide = 16384;
+
+// ---- Images as values: drawing without any numbered state. Any thread.
+// A black image of that size; null when the size is out of range or memory runs out.
+std::shared_ptr<Image> imageBlank(int width, int height);
+// Decodes a BMP file held in memory (24- or 32-bit, uncompressed or bit fields); null when it is
+// not one we can read.
+std::shared_ptr<Image> imageDecodeBmp(const std::uint8_t* data, std::size_t size);
+// Both end points drawn, clipped to the image.
+void drawLine(Image& image, int x1, int y1, int x2, int y2, std::uint32_t colour);
+// Transparent text with its cell's top-left corner at (x, y), in a loaded font (by handle) and a
+// colour; returns the x after the text. Needs toolkitInit; main thread only.
+int drawText(Image& image, int x, int y, const std::string& text, Handle font,
+             std::uint32_t colour);
+// Puts a finished image under `number` (replacing, never changing, the one there) and returns
+// its handle for controlStateSet; a null image only frees the number and returns 0.
+Handle imageStore(int number, std::shared_ptr<Image> image);
+
+// ---- Numbered images and the calling thread's drawing state.
 int imageCreate(int number, int width, int height); // every pixel black; 0 on failure
 // Decodes a BMP file held in memory (24- or 32-bit, uncompressed or bit fields) into image
 // `number`. 0 on failure.
@@ -187,6 +207,8 @@ void pngEncoderRegister();
 // temporary file in the same directory renamed into place. Non-zero on success; on failure no
 // file is left behind and an existing file of that name is untouched.
 int imageSave(int imageNumber, const std::string& fileName, int format);
+// The same for an image held by the caller (needs no pngEncoderRegister).
+int imageSavePng(const Image& image, const std::string& fileName);
 
 // ---- Dates, numbers and texts --------------------------------------------------------------
 
