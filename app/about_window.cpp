@@ -63,7 +63,7 @@ void openAboutWindow() {
     toolkit::labelCreate(TextAbout, 10, 20, 280, 220, aboutText(), 1);
     // Decoded afresh each time: the number is reused, so the picture of an earlier About window
     // is released here.
-    toolkit::imageFromMemory(BitmapDonate, donatePicture, DonatePictureSize);
+    toolkit::imageFromMemory(BitmapDonate, donatePicture.data(), donatePicture.size());
     toolkit::pictureButtonCreate(ButtonDonate, 108, 250, 82, 34,
                                  toolkit::imageHandle(BitmapDonate));
 }

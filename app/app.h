@@ -1,34 +1,88 @@
-// The application shell: the main window, the event loop and its commands, the measurement
-// cursors, the About window, start-up and shutdown.
+// The application: the main window, the event loop and its commands, the measurement cursors,
+// everything that happens around a redraw, the device link's life, the port dialog, the About
+// window, start-up and shutdown. The only layer that knows every other one.
 #pragma once
+
+#include "display/view_geometry.h"
+
+#include <optional>
+#include <string>
 
 namespace veltrace::app {
 
 // ---- Main window (main_window.cpp) ----
-// Opens window 0 "Veltrace V1.11" at (100, 150), inner 800 x 560. Returns 0 on failure.
+// Opens window 0 "Veltrace V1.11" at (100, 150), inner 800 x 560, with the program icon.
+// Returns 0 on failure.
 int openMainWindow();
-// Menu bar, all 58 controls in creation order, the initial hiding and CH1 selected.
+// Menu bar, all 58 controls in creation order, the one-channel view's visibility, CH1 selected.
 void buildMainWindowContents();
 // Both of the above (with nothing in between), for tests.
 int buildMainWindow();
+
+// ---- Which controls show (view_controls.cpp) ----
+// The view of the moment: the strips while fourChannelView is set, else the screen.
+display::View currentView();
+// Shows the controls of `view` and hides those of the other; with `innerHeight` above 0 the main
+// window is resized to it between hiding and showing.
+void showViewControls(display::View view, int innerHeight = 0);
+// The three cursor mode buttons follow the current channel's mode.
+void syncCursorModeButtons();
+// The Volts and Time(Frq) rows of the current channel follow its mode.
+void updateReadoutVisibility();
+
+// ---- Screen updates (view_update.cpp) ----
+// Each draws the picture anew, hands it to its display, sets the panel texts, recomputes the
+// readout and completes an armed single shot; under the scope lock (taken here).
+// The one-channel screen of the current channel.
+void renderScreen();
+// The strip of `channel` in the four-channel view.
+void renderStrip(int channel);
+// renderScreen in the one-channel view, else renderStrip for the current channel.
+void redrawCurrentView();
+// The update of the current view with a capture: the picture with its settings and readout text
+// is saved as a PNG file named by date, time and channel, the window shows it without the text.
+void captureCurrentView();
 
 // ---- Event loop and commands (event_loop.cpp) ----
 // One turn: wait up to 20 ms, drag update, dispatch, sleep 10 ms.
 void eventLoopTurn();
 // Turns until quitRequested.
 void runEventLoop();
-// Carries out the event just returned by eventWait (lastEvent).
+// Carries out the event just returned by eventWait.
 void dispatchEvent(int event);
-void syncCursorModeButtons();
-void updateReadoutVisibility();
 
 // ---- Measurement cursors (cursors.cpp) ----
-// A plain click on an image display while the current channel has cursors: grab or release.
+// A plain click on a picture display while the current channel has cursors: grab or release.
 void cursorClick(int control);
 // Every loop turn while a line is grabbed.
 void cursorDragUpdate();
 void endCursorGrab();
 void propagateLinkedCursors(bool horizontal, bool vertical);
+
+// ---- The device link (device_link.cpp) ----
+// The ports that exist, into scope.comPortNames / comPortCount (once, at start-up).
+void probePorts();
+// Reads COMPort from the settings file, opens the port (telling the user when it cannot) and
+// starts the acquisition thread. Main thread, without the scope lock (it may show a message).
+void connectDevice();
+// Closes the open port, if any (the acquisition thread then reads nothing).
+void closePort();
+// The waiting form of the stop handshake with the acquisition thread of the last connect.
+void stopAcquisition();
+// The end of the program's short form.
+void stopAcquisitionShort();
+// What the last connect left, for diagnostics and tests.
+struct DeviceStatus {
+    std::string portName; // the port last asked for
+    bool open = false;    // that port opened
+    int workerThread = 0; // number of its acquisition thread, 0 when none started
+};
+DeviceStatus deviceStatus();
+
+// ---- Port selection dialog (port_dialog.cpp) ----
+// Shows the dialog (modal) until Ok or its close box. Returns the port chosen with Ok when it
+// differs from the configured one (possibly "" when nothing was selected), else nothing.
+std::optional<std::string> runPortDialog();
 
 // ---- About window (about_window.cpp) ----
 void openAboutWindow();

@@ -1,9 +1,17 @@
 // Numbers of the windows, controls, menu items, images and fonts of the program.
 #pragma once
 
+#include "display/view_geometry.h"
+#include "state/scope_state.h"
+
 namespace veltrace::app {
 
 inline constexpr int MainWindow = 0;
+// The main window's inner size: 800 wide, 560 high in the one-channel view and 575 in the
+// four-channel view (menu bar included).
+inline constexpr int MainWindowWidth = 800;
+inline constexpr int ScreenViewHeight = 560;
+inline constexpr int StripViewHeight = 575;
 inline constexpr int AboutWindow = 1;
 inline constexpr int PortDialog = 1;
 
@@ -23,39 +31,45 @@ inline constexpr int ImageScreen = 10;
 inline constexpr int ImageChannel1 = 11; // ImageChannel1 + c for channel c
 inline constexpr int ButtonHold = 15;
 
-// Channel blocks: 11 controls per channel c (0..3).
+// The button of a cursor mode: "=" for the horizontal pair, "||" for the vertical, "#" for both.
+inline constexpr int cursorModeButton(state::CursorMode mode) {
+    switch (mode) {
+    case state::CursorMode::Horizontal:
+        return ButtonCursorH;
+    case state::CursorMode::Vertical:
+        return ButtonCursorV;
+    case state::CursorMode::Both:
+        return ButtonCursorHV;
+    case state::CursorMode::None:
+        break;
+    }
+    return 0;
+}
+inline constexpr state::CursorMode CursorModes[] = {
+    state::CursorMode::Horizontal, state::CursorMode::Vertical, state::CursorMode::Both};
+
+inline constexpr bool isPictureControl(int control) {
+    return control == ImageScreen || (control >= ImageChannel1 && control < ImageChannel1 + 4);
+}
+
+// The picture display that shows channel c in a view.
+inline constexpr int imageControl(display::View view, int channel) {
+    return view == display::View::Screen ? ImageScreen : ImageChannel1 + channel;
+}
+
+// Each channel c (0..3) has a block of eleven controls: its option button, then a label and a
+// value text for each of five rows.
+enum class PanelRow { Volts = 0, Time = 1, Timebase = 2, Trigger = 3, Switches = 4 };
+inline constexpr int PanelRowCount = 5;
+
 inline constexpr int optionChannel(int c) {
     return 16 + 11 * c;
 }
-inline constexpr int textVolts(int c) {
-    return 17 + 11 * c;
+inline constexpr int panelText(int c, PanelRow row) {
+    return 17 + 11 * c + static_cast<int>(row);
 }
-inline constexpr int textTime(int c) {
-    return 18 + 11 * c;
-}
-inline constexpr int textTimebase(int c) {
-    return 19 + 11 * c;
-}
-inline constexpr int textTrigger(int c) {
-    return 20 + 11 * c;
-}
-inline constexpr int textSwitches(int c) {
-    return 21 + 11 * c;
-}
-inline constexpr int labelVolts(int c) {
-    return 22 + 11 * c;
-}
-inline constexpr int labelTime(int c) {
-    return 23 + 11 * c;
-}
-inline constexpr int labelTimebase(int c) {
-    return 24 + 11 * c;
-}
-inline constexpr int labelTrigger(int c) {
-    return 25 + 11 * c;
-}
-inline constexpr int labelSwitches(int c) {
-    return 26 + 11 * c;
+inline constexpr int panelLabel(int c, PanelRow row) {
+    return 22 + 11 * c + static_cast<int>(row);
 }
 
 // Port dialog and About window controls.
@@ -65,10 +79,16 @@ inline constexpr int ButtonOk = 62;
 inline constexpr int TextAbout = 63;
 inline constexpr int ButtonDonate = 64;
 
-// Images: 0 the one-channel screen, 1..4 the channel strips, 5 the donation picture.
+// Images: 0 the one-channel screen, 1..4 the channel strips, 5 the donation picture, 6 the icon.
 inline constexpr int BitmapScreen = 0;
 inline constexpr int BitmapChannel1 = 1; // BitmapChannel1 + c for channel c
 inline constexpr int BitmapDonate = 5;
+inline constexpr int BitmapIcon = 6;
+
+// The image a view's picture of channel c is kept under.
+inline constexpr int viewImage(display::View view, int channel) {
+    return view == display::View::Screen ? BitmapScreen : BitmapChannel1 + channel;
+}
 
 inline constexpr int FontCapture = 1;
 

@@ -3,37 +3,26 @@
 // pairs to all four channels.
 #include "app/app.h"
 #include "app/controls.h"
-#include "app/scope_state.h"
-#include "display/display.h"
+#include "display/view_geometry.h"
+#include "state/scope_state.h"
 #include "toolkit/toolkit.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <mutex>
-#include <string>
 
 namespace veltrace::app {
 
 namespace {
 
-// The picture of channel c starts two pixels inside its control (the sunken edge); the controls
-// stand at x 10 and y 10 + 133 c in the window's area below the menu bar.
-constexpr int screenOriginX = 12;
-inline int screenOriginY(int channel) {
-    return 12 + 133 * channel;
-}
+using state::CursorLine;
+using state::scope;
+using Guard = std::lock_guard<std::recursive_mutex>;
 
 // Up to 4 pixels on either side of a line grabs it.
 constexpr int hitTolerance = 5;
-
-constexpr int lowestPosition = 0;
-constexpr int highestPosition = 511;
 constexpr int minimumGap = 2;
-
-bool isPicture(int control) {
-    return control == ImageScreen || (control >= ImageChannel1 && control < ImageChannel1 + 4);
-}
 
 // Only the picture the current channel is drawn in can grab; in the one-channel view that is
 // ImageScreen, and ImageChannel1 belongs to channel 0 as well.
@@ -49,7 +38,9 @@ bool near(int position, int origin, int pointer) {
 }
 
 // Moves a line to the pointer reading, then keeps it inside the picture bound on its own side and
-// at least two pixels from its partner (the first line of a pair stays above / left of it).
+// at least two pixels from its partner (the first line of a pair stays above / left of it). A
+// reading of 0 or -1 (first row/column, or outside the window) leaves the line alone, so a line
+// whose pointer wandered off waits there until it comes back.
 void followPointer(std::int16_t& position, int reading, int origin, bool firstOfPair,
                    std::int16_t partner) {
     if (reading <= 0) {
@@ -57,10 +48,10 @@ void followPointer(std::int16_t& position, int reading, int origin, bool firstOf
     }
     int pos = reading - origin;
     if (firstOfPair) {
-        pos = std::max(pos, lowestPosition);
+        pos = std::max(pos, display::LowestCursorPosition);
         pos = std::min(pos, partner - minimumGap);
     } else {
-        pos = std::min(pos, highestPosition);
+        pos = std::min(pos, display::HighestCursorPosition);
         pos = std::max(pos, partner + minimumGap);
     }
     position = static_cast<std::int16_t>(pos);
@@ -69,9 +60,10 @@ void followPointer(std::int16_t& position, int reading, int origin, bool firstOf
 } // namespace
 
 void cursorClick(int control) {
-    std::lock_guard<std::recursive_mutex> guard(scopeLock());
-    const int c = scope.currentChannel;
-    if (!isPicture(control) || scope.cursorMode[c] == 0) {
+    Guard guard(state::scopeLock());
+    const int c = scope.currentChannel & 3;
+    state::ChannelCursors& cursors = scope.cursors[static_cast<std::size_t>(c)];
+    if (!isPictureControl(control) || cursors.cursorMode == state::CursorMode::None) {
         return;
     }
     if (scope.draggingLine == 1) {
@@ -82,29 +74,29 @@ void cursorClick(int control) {
     if (!isCurrentChannelPicture(control, c)) {
         return;
     }
-    scope.draggedLine.clear();
-    const int mode = scope.cursorMode[c];
+    const display::ViewGeometry& g = display::geometryOf(currentView());
+    scope.draggedLine = CursorLine::None;
     // Later tests win, so with several lines in reach VLineR beats VLineL beats HLineU beats
     // HLineO.
-    if (mode == 1 || mode == 3) {
+    if (state::showsHorizontal(cursors.cursorMode)) {
         const int py = toolkit::pointerY(MainWindow);
-        if (near(scope.posHLineO[c], screenOriginY(c), py)) {
-            scope.draggedLine = "HLineO";
+        if (near(cursors.posHLineO, g.originY(c), py)) {
+            scope.draggedLine = CursorLine::HLineO;
         }
-        if (near(scope.posHLineU[c], screenOriginY(c), py)) {
-            scope.draggedLine = "HLineU";
+        if (near(cursors.posHLineU, g.originY(c), py)) {
+            scope.draggedLine = CursorLine::HLineU;
         }
     }
-    if (mode == 2 || mode == 3) {
+    if (state::showsVertical(cursors.cursorMode)) {
         const int px = toolkit::pointerX(MainWindow);
-        if (near(scope.posVLineL[c], screenOriginX, px)) {
-            scope.draggedLine = "VLineL";
+        if (near(cursors.posVLineL, g.originX(), px)) {
+            scope.draggedLine = CursorLine::VLineL;
         }
-        if (near(scope.posVLineR[c], screenOriginX, px)) {
-            scope.draggedLine = "VLineR";
+        if (near(cursors.posVLineR, g.originX(), px)) {
+            scope.draggedLine = CursorLine::VLineR;
         }
     }
-    if (!scope.draggedLine.empty()) {
+    if (scope.draggedLine != CursorLine::None) {
         scope.draggingLine = 1;
         // The trace stays frozen while the line moves over it.
         scope.holdDisplay = 1;
@@ -112,23 +104,29 @@ void cursorClick(int control) {
 }
 
 void cursorDragUpdate() {
-    std::lock_guard<std::recursive_mutex> guard(scopeLock());
-    const int c = scope.currentChannel;
-    const std::string& line = scope.draggedLine;
-    // A reading of 0 or -1 (first row/column, or outside the window) leaves the line alone, so
-    // a line whose pointer wandered off waits there until it comes back.
-    if (line == "HLineO") {
-        followPointer(scope.posHLineO[c], toolkit::pointerY(MainWindow), screenOriginY(c), true,
-                      scope.posHLineU[c]);
-    } else if (line == "HLineU") {
-        followPointer(scope.posHLineU[c], toolkit::pointerY(MainWindow), screenOriginY(c), false,
-                      scope.posHLineO[c]);
-    } else if (line == "VLineL") {
-        followPointer(scope.posVLineL[c], toolkit::pointerX(MainWindow), screenOriginX, true,
-                      scope.posVLineR[c]);
-    } else if (line == "VLineR") {
-        followPointer(scope.posVLineR[c], toolkit::pointerX(MainWindow), screenOriginX, false,
-                      scope.posVLineL[c]);
+    Guard guard(state::scopeLock());
+    const int c = scope.currentChannel & 3;
+    state::ChannelCursors& cursors = scope.cursors[static_cast<std::size_t>(c)];
+    const display::ViewGeometry& g = display::geometryOf(currentView());
+    switch (scope.draggedLine) {
+    case CursorLine::HLineO:
+        followPointer(cursors.posHLineO, toolkit::pointerY(MainWindow), g.originY(c), true,
+                      cursors.posHLineU);
+        break;
+    case CursorLine::HLineU:
+        followPointer(cursors.posHLineU, toolkit::pointerY(MainWindow), g.originY(c), false,
+                      cursors.posHLineO);
+        break;
+    case CursorLine::VLineL:
+        followPointer(cursors.posVLineL, toolkit::pointerX(MainWindow), g.originX(), true,
+                      cursors.posVLineR);
+        break;
+    case CursorLine::VLineR:
+        followPointer(cursors.posVLineR, toolkit::pointerX(MainWindow), g.originX(), false,
+                      cursors.posVLineL);
+        break;
+    case CursorLine::None:
+        break;
     }
 
     // Redraw on every turn, moved or not.
@@ -136,39 +134,38 @@ void cursorDragUpdate() {
         propagateLinkedCursors(scope.linkHLines == 1, scope.linkVLines == 1);
         // The four-channel view was redrawn strip by strip inside the propagation.
         if (scope.fourChannelView == 0) {
-            display::renderScreen(0);
+            renderScreen();
         }
     } else {
-        display::redrawCurrentView(0);
+        redrawCurrentView();
     }
 }
 
 void endCursorGrab() {
-    std::lock_guard<std::recursive_mutex> guard(scopeLock());
+    Guard guard(state::scopeLock());
     scope.draggingLine = 0;
     scope.holdDisplay = toolkit::controlStateGet(ButtonHold) != 0 ? 1 : 0;
 }
 
 void propagateLinkedCursors(bool horizontal, bool vertical) {
-    std::lock_guard<std::recursive_mutex> guard(scopeLock());
+    Guard guard(state::scopeLock());
     const int holdPressed = toolkit::controlStateGet(ButtonHold);
     scope.holdDisplay = 1;
-    const std::uint8_t c0 = scope.currentChannel;
-    for (int k = 0; k < ChannelCount; ++k) {
+    const state::ChannelCursors source = scope.cursors[scope.currentChannel & 3];
+    for (int k = 0; k < state::ChannelCount; ++k) {
+        state::ChannelCursors& cursors = scope.cursors[static_cast<std::size_t>(k)];
         if (horizontal) {
-            scope.posHLineO[k] = scope.posHLineO[c0];
-            scope.posHLineU[k] = scope.posHLineU[c0];
+            cursors.posHLineO = source.posHLineO;
+            cursors.posHLineU = source.posHLineU;
         }
         if (vertical) {
-            scope.posVLineL[k] = scope.posVLineL[c0];
-            scope.posVLineR[k] = scope.posVLineR[c0];
+            cursors.posVLineL = source.posVLineL;
+            cursors.posVLineR = source.posVLineR;
         }
-        scope.currentChannel = static_cast<std::uint8_t>(k);
         if (scope.fourChannelView == 1) {
-            display::renderStrip(0);
+            renderStrip(k);
         }
     }
-    scope.currentChannel = c0;
     scope.holdDisplay = holdPressed != 0 ? 1 : 0;
 }
 

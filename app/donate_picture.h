@@ -1,13 +1,12 @@
-// The About window's "Donate" picture: a complete BMP file (80 x 32, 32 bits per pixel, bit
-// fields) kept inside the program. tools/make_donate_bmp.py draws it and prints the array.
+// The About window's "Donate" picture: the BMP file assets/donate.bmp (80 x 32, 32 bits per
+// pixel, bit fields), turned into this array at build time (cmake/embed_file.cmake).
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
+#include <span>
 
 namespace veltrace::app {
 
-inline constexpr std::size_t DonatePictureSize = 10378;
-extern const std::uint8_t donatePicture[DonatePictureSize];
+extern const std::span<const std::uint8_t> donatePicture;
 
 } // namespace veltrace::app

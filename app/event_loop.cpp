@@ -1,16 +1,13 @@
 // The main thread's event loop and every command of the main window and the About window.
 //
 // Each command runs under the scope lock so the acquisition thread never sees half of it (the
-// renderers take the same recursive lock again). The port change is the exception: its dialog,
-// the stop handshake and a possible message box all wait, and the worker needs the lock to
-// finish its batch, so that command takes the lock only for its short state updates.
+// screen updates take the same recursive lock again). The port change is the exception: its
+// dialog, the stop handshake and a possible message box all wait, and the worker needs the lock
+// to finish its batch, so that command takes the lock only for its short state updates.
 #include "app/app.h"
 #include "app/controls.h"
-#include "app/scope_state.h"
-#include "display/display.h"
-#include "link/acquisition.h"
-#include "link/port_dialog.h"
-#include "link/serial_port.h"
+#include "state/scope_state.h"
+#include "state/settings.h"
 #include "toolkit/toolkit.h"
 
 #include <mutex>
@@ -21,19 +18,15 @@ namespace tk = veltrace::toolkit;
 
 namespace {
 
+using state::scope;
 using Guard = std::lock_guard<std::recursive_mutex>;
-
-// The three cursor mode buttons, by mode 1..3.
-constexpr int cursorModeButton(int mode) {
-    return mode == 1 ? ButtonCursorH : (mode == 2 ? ButtonCursorV : ButtonCursorHV);
-}
 
 void selectChannel(int k) {
     if (scope.currentChannel != k) {
         endCursorGrab();
     }
     scope.currentChannel = static_cast<std::uint8_t>(k);
-    for (int c = 0; c < ChannelCount; ++c) {
+    for (int c = 0; c < state::ChannelCount; ++c) {
         if (c != k) {
             tk::controlStateSet(optionChannel(c), 0);
         }
@@ -41,22 +34,22 @@ void selectChannel(int k) {
     syncCursorModeButtons();
 }
 
-void cursorModeCommand(int m) {
+void cursorModeCommand(state::CursorMode m) {
     endCursorGrab();
-    const int c = scope.currentChannel;
-    if (scope.cursorMode[c] == m) {
-        scope.cursorMode[c] = 0;
+    state::CursorMode& mode = scope.cursors[scope.currentChannel & 3].cursorMode;
+    if (mode == m) {
+        mode = state::CursorMode::None;
         tk::controlStateSet(cursorModeButton(m), 0);
     } else {
-        scope.cursorMode[c] = static_cast<std::uint8_t>(m);
-        for (int other = 1; other <= 3; ++other) {
+        mode = m;
+        for (const state::CursorMode other : CursorModes) {
             if (other != m) {
                 tk::controlStateSet(cursorModeButton(other), 0);
             }
         }
     }
     updateReadoutVisibility();
-    display::redrawCurrentView(0);
+    redrawCurrentView();
 }
 
 void singleShotCommand() {
@@ -71,76 +64,41 @@ void singleShotCommand() {
     }
 }
 
-void showReadoutRows(int c, int hide) {
-    for (int k = 0; k < 2; ++k) {
-        tk::controlHide(labelVolts(c) + k, hide);
-        tk::controlHide(textVolts(c) + k, hide);
+// Horizontal cursor rows follow the view's vertical scale; columns are the same in both.
+void convertCursorRows(display::View from, display::View to) {
+    for (state::ChannelCursors& cursors : scope.cursors) {
+        cursors.posHLineO = display::convertRow(cursors.posHLineO, display::geometryOf(from),
+                                                display::geometryOf(to));
+        cursors.posHLineU = display::convertRow(cursors.posHLineU, display::geometryOf(from),
+                                                display::geometryOf(to));
     }
 }
 
 void toFourChannels() {
     scope.fourChannelView = 1;
-    for (int c = 0; c < ChannelCount; ++c) {
-        scope.posHLineO[c] = static_cast<std::int16_t>(scope.posHLineO[c] / 4);
-        scope.posHLineU[c] = static_cast<std::int16_t>(scope.posHLineU[c] / 4);
+    convertCursorRows(display::View::Screen, display::View::Strips);
+    showViewControls(display::View::Strips, StripViewHeight);
+    for (int c = 0; c < state::ChannelCount; ++c) {
+        renderStrip(c);
     }
-    tk::controlHide(ImageScreen, 1);
-    tk::windowResize(MainWindow, tk::KeepCoordinate, tk::KeepCoordinate, 800, 575);
-    for (int c = 0; c < ChannelCount; ++c) {
-        tk::controlHide(ImageChannel1 + c, 0);
-    }
-    // Channels 2..4 with cursors show both readout rows whatever their mode; the per-mode rule
-    // applies again at their next mode command.
-    for (int c = 1; c < ChannelCount; ++c) {
-        if (scope.cursorMode[c] != 0) {
-            showReadoutRows(c, 0);
-        }
-    }
-    for (int c = 1; c < ChannelCount; ++c) {
-        for (int k = 2; k < 5; ++k) {
-            tk::controlHide(labelVolts(c) + k, 0);
-            tk::controlHide(textVolts(c) + k, 0);
-        }
-        tk::controlHide(optionChannel(c), 0);
-    }
-    tk::controlHide(ButtonGrV, 0);
-    tk::controlHide(ButtonGrH, 0);
-    for (int c = 0; c < ChannelCount; ++c) {
-        scope.currentChannel = static_cast<std::uint8_t>(c);
-        display::renderStrip(0);
-    }
+    // The four-channel view always starts on CH1.
     scope.currentChannel = 0;
 }
 
 void toOneChannel() {
     scope.fourChannelView = 0;
-    for (int c = 0; c < ChannelCount; ++c) {
-        scope.posHLineO[c] = static_cast<std::int16_t>(scope.posHLineO[c] * 4);
-        scope.posHLineU[c] = static_cast<std::int16_t>(scope.posHLineU[c] * 4);
-    }
+    convertCursorRows(display::View::Strips, display::View::Screen);
     scope.currentChannel = 0;
     tk::controlStateSet(optionChannel(0), 1);
-    for (int c = 1; c < ChannelCount; ++c) {
+    for (int c = 1; c < state::ChannelCount; ++c) {
         tk::controlStateSet(optionChannel(c), 0);
     }
-    for (int c = 0; c < ChannelCount; ++c) {
-        tk::controlHide(ImageChannel1 + c, 1);
-    }
-    for (int c = 1; c < ChannelCount; ++c) {
-        for (int k = 0; k < 5; ++k) {
-            tk::controlHide(labelVolts(c) + k, 1);
-            tk::controlHide(textVolts(c) + k, 1);
-        }
-        tk::controlHide(optionChannel(c), 1);
-    }
-    tk::controlHide(ButtonGrV, 1);
-    tk::controlHide(ButtonGrH, 1);
-    tk::windowResize(MainWindow, tk::KeepCoordinate, tk::KeepCoordinate, 800, 560);
-    tk::controlHide(ImageScreen, 0);
-    display::renderScreen(0);
+    showViewControls(display::View::Screen, ScreenViewHeight);
+    renderScreen();
     syncCursorModeButtons();
 }
 
+// The trace stays frozen while the view changes under it; HOLD decides afterwards.
 void viewSwitchCommand() {
     const int holdButton = tk::controlStateGet(ButtonHold);
     scope.holdDisplay = 1;
@@ -163,19 +121,17 @@ void linkCommand(std::uint8_t& linkFlag, bool horizontal) {
 }
 
 void controlCommand(int control, int type) {
-    Guard guard(scopeLock());
-    switch (control) {
-    case ImageScreen:
-    case ImageChannel1:
-    case ImageChannel1 + 1:
-    case ImageChannel1 + 2:
-    case ImageChannel1 + 3:
+    Guard guard(state::scopeLock());
+    if (isPictureControl(control)) {
         // A double click (type 1) is not a click here: it would release what its first half
         // just grabbed.
-        if (type == 0 && scope.cursorMode[scope.currentChannel] != 0) {
+        if (type == 0 &&
+            scope.cursors[scope.currentChannel & 3].cursorMode != state::CursorMode::None) {
             cursorClick(control);
         }
-        break;
+        return;
+    }
+    switch (control) {
     case ButtonHold:
         scope.holdDisplay = scope.holdDisplay == 1 ? 0 : 1;
         break;
@@ -186,13 +142,13 @@ void controlCommand(int control, int type) {
         viewSwitchCommand();
         break;
     case ButtonCursorH:
-        cursorModeCommand(1);
+        cursorModeCommand(state::CursorMode::Horizontal);
         break;
     case ButtonCursorV:
-        cursorModeCommand(2);
+        cursorModeCommand(state::CursorMode::Vertical);
         break;
     case ButtonCursorHV:
-        cursorModeCommand(3);
+        cursorModeCommand(state::CursorMode::Both);
         break;
     case ButtonGrV:
         linkCommand(scope.linkVLines, false);
@@ -201,14 +157,13 @@ void controlCommand(int control, int type) {
         linkCommand(scope.linkHLines, true);
         break;
     case ButtonCapture:
-        display::redrawCurrentView(1);
-        display::redrawCurrentView(0);
+        captureCurrentView();
         break;
     case ButtonDonate:
         tk::openDocument(donationAddress());
         break;
     default:
-        for (int c = 0; c < ChannelCount; ++c) {
+        for (int c = 0; c < state::ChannelCount; ++c) {
             if (control == optionChannel(c)) {
                 selectChannel(c);
             }
@@ -217,26 +172,25 @@ void controlCommand(int control, int type) {
     }
 }
 
-// The lock is taken only around the state updates: the dialog runs its own event loop,
-// stopAcquisition pauses until the worker (which needs the lock) has ended, and connectDevice
-// may show a message box.
+// A port chosen in the dialog is stored at once; the device link then restarts from the
+// settings file, which is the only way a port reaches it. The lock is taken only around the
+// state updates: the dialog runs its own event loop, the stop handshake pauses until the worker
+// (which needs the lock) has ended, and connectDevice may show a message box.
 void portChangeCommand() {
-    link::runPortDialog();
-    {
-        Guard guard(scopeLock());
-        if (scope.portSelectionChanged != 1) {
-            return;
-        }
+    const std::optional<std::string> chosen = runPortDialog();
+    if (!chosen) {
+        return;
     }
-    link::closePort(scope.portConfig);
+    std::string settingsPath;
     {
-        Guard guard(scopeLock());
-        scope.portSelectionChanged = 0;
+        Guard guard(state::scopeLock());
+        settingsPath = scope.settingsPath;
     }
-    link::stopAcquisition();
-    link::connectDevice();
-    Guard guard(scopeLock());
-    display::redrawCurrentView(0);
+    state::writeSetting("COM", "COMPort", *chosen, settingsPath);
+    closePort();
+    stopAcquisition();
+    connectDevice();
+    redrawCurrentView();
 }
 
 void menuCommand(int item) {
@@ -245,12 +199,12 @@ void menuCommand(int item) {
         portChangeCommand();
         break;
     case MenuQuit: {
-        Guard guard(scopeLock());
+        Guard guard(state::scopeLock());
         scope.quitRequested = 1;
         break;
     }
     case MenuAbout: {
-        Guard guard(scopeLock());
+        Guard guard(state::scopeLock());
         openAboutWindow();
         break;
     }
@@ -263,7 +217,7 @@ void menuCommand(int item) {
 // asking for the foreground window.
 void closeRequest(int window) {
     if (window == MainWindow) {
-        Guard guard(scopeLock());
+        Guard guard(state::scopeLock());
         scope.quitRequested = 1;
     } else if (window == AboutWindow) {
         tk::windowClose(AboutWindow);
@@ -271,24 +225,6 @@ void closeRequest(int window) {
 }
 
 } // namespace
-
-void syncCursorModeButtons() {
-    const int mode = scope.cursorMode[scope.currentChannel];
-    for (int m = 1; m <= 3; ++m) {
-        tk::controlStateSet(cursorModeButton(m), mode == m ? 1 : 0);
-    }
-}
-
-void updateReadoutVisibility() {
-    const int c = scope.currentChannel;
-    const int mode = scope.cursorMode[c];
-    const bool volts = mode == 1 || mode == 3;
-    const bool time = mode == 2 || mode == 3;
-    tk::controlHide(labelVolts(c), volts ? 0 : 1);
-    tk::controlHide(textVolts(c), volts ? 0 : 1);
-    tk::controlHide(labelTime(c), time ? 0 : 1);
-    tk::controlHide(textTime(c), time ? 0 : 1);
-}
 
 void dispatchEvent(int event) {
     switch (event) {
@@ -309,7 +245,7 @@ void dispatchEvent(int event) {
 void eventLoopTurn() {
     const int event = tk::eventWait(20);
     {
-        Guard guard(scopeLock());
+        Guard guard(state::scopeLock());
         scope.lastEvent = event;
         if (scope.draggingLine == 1) {
             cursorDragUpdate();
@@ -322,7 +258,7 @@ void eventLoopTurn() {
 void runEventLoop() {
     for (;;) {
         eventLoopTurn();
-        Guard guard(scopeLock());
+        Guard guard(state::scopeLock());
         if (scope.quitRequested == 1) {
             break;
         }

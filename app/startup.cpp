@@ -1,10 +1,7 @@
 // Start-up and shutdown: the order in which the program comes up and goes down.
 #include "app/app.h"
 #include "app/controls.h"
-#include "app/scope_state.h"
-#include "display/display.h"
-#include "link/acquisition.h"
-#include "link/serial_port.h"
+#include "state/scope_state.h"
 #include "toolkit/toolkit.h"
 
 #include <cstdio>
@@ -21,8 +18,8 @@ int startUpSequence() {
                    stderr);
         return 0;
     }
-    resetScopeState();
-    link::probePorts();
+    state::resetScopeState();
+    probePorts();
     tk::fontLoad(FontCapture, "Arial", 8);
     if (!openMainWindow()) {
         tk::toolkitEnd();
@@ -30,10 +27,11 @@ int startUpSequence() {
     }
     // The device link comes up before the controls exist: a port that cannot be opened is
     // reported now, and a frame drawn meanwhile lands on control numbers that are still free.
-    link::connectDevice();
+    connectDevice();
     buildMainWindowContents();
     {
-        std::lock_guard<std::recursive_mutex> guard(scopeLock());
+        std::lock_guard<std::recursive_mutex> guard(state::scopeLock());
+        state::ScopeState& scope = state::scope;
         scope.fourChannelView = 0;
         scope.currentChannel = 0;
         scope.holdDisplay = 0;
@@ -41,14 +39,14 @@ int startUpSequence() {
         scope.linkHLines = 0;
         scope.linkVLines = 0;
     }
-    display::renderScreen(0);
+    renderScreen();
     return 1;
 }
 
 void endSequence() {
     // The worker gets 100 ms to see the request and close its port; one that does not is ended
     // with the process.
-    link::stopAcquisitionShort();
+    stopAcquisitionShort();
     tk::toolkitEnd();
 }
 

@@ -1,8 +1,8 @@
 // How fast the frame decoder eats a byte stream. The line delivers about 2133 bytes per second;
 // the figure here shows how much room the acquisition thread has beside the redraws.
-#include "app/scope_state.h"
 #include "link/decoder.h"
 #include "simframes/frames.h"
+#include "state/scope_state.h"
 
 #include <benchmark/benchmark.h>
 
@@ -37,14 +37,18 @@ std::vector<std::uint8_t> liveStream(int frames) {
 }
 
 void BM_DecodeFrameByte(benchmark::State& state) {
-    veltrace::app::resetScopeState();
+    veltrace::state::resetScopeState();
     const std::vector<std::uint8_t> stream = liveStream(500);
     std::int64_t frames = 0;
+    veltrace::link::FrameDecoder decoder;
+    auto& scope = veltrace::state::scope;
     for (auto _ : state) {
-        // The acquisition thread holds the scope lock for a whole batch, not per byte.
-        std::lock_guard<std::recursive_mutex> guard(veltrace::app::scopeLock());
+        // The acquisition thread holds the scope lock for a whole batch, not per byte, and reads
+        // the selected channel at every byte.
+        std::lock_guard<std::recursive_mutex> guard(veltrace::state::scopeLock());
         for (std::uint8_t byte : stream) {
-            frames += veltrace::link::decodeFrameByte(byte);
+            frames += veltrace::link::decodeFrameByte(decoder, byte,
+                                                      scope.channel[scope.currentChannel & 3]);
         }
     }
     benchmark::DoNotOptimize(frames);

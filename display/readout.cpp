@@ -1,13 +1,9 @@
-// The Volts and Time(Frq) readouts between a channel's cursor lines.
-#include "display/display.h"
+#include "display/readout.h"
 
-#include "app/controls.h"
-#include "app/scope_state.h"
 #include "toolkit/toolkit.h"
 
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
 
 namespace veltrace::display {
 
@@ -30,35 +26,27 @@ template <typename Units> std::size_t stepUnits(float& value, float limit, const
 
 } // namespace
 
-void updateReadout() {
-    std::lock_guard<std::recursive_mutex> guard(app::scopeLock());
-    app::ScopeState& s = app::scope;
-    const int c = s.currentChannel.load();
-    if (c >= app::ChannelCount) {
-        return;
-    }
+state::ChannelReadout computeReadout(const state::ChannelCursors& cursors, float voltsPerStep,
+                                     float timePerSample, const ViewGeometry& geometry) {
+    state::ChannelReadout r;
+    r.cursorDeltaY = static_cast<std::int16_t>(cursors.posHLineU - cursors.posHLineO);
+    r.cursorDeltaX = static_cast<std::int16_t>(cursors.posVLineR - cursors.posVLineL);
 
-    s.cursorDeltaY[c] = static_cast<std::int16_t>(s.posHLineU[c] - s.posHLineO[c]);
-    s.cursorDeltaX[c] = static_cast<std::int16_t>(s.posVLineR[c] - s.posVLineL[c]);
-
-    // Rows per sample step of the view that is showing.
-    const double rowsPerStep = s.fourChannelView.load() != 0 ? 2.0 : 8.0;
-    const float volts = static_cast<float>(static_cast<double>(s.cursorDeltaY[c]) / rowsPerStep *
-                                           static_cast<double>(s.voltsPerStep[c]));
-    float time = static_cast<float>(static_cast<double>(s.cursorDeltaX[c]) *
-                                    static_cast<double>(s.timePerSample[c]) / 4.0);
+    const float volts = static_cast<float>(static_cast<double>(r.cursorDeltaY) /
+                                           static_cast<double>(geometry.rowsPerStep) *
+                                           static_cast<double>(voltsPerStep));
+    float time = static_cast<float>(static_cast<double>(r.cursorDeltaX) *
+                                    static_cast<double>(timePerSample) / PixelsPerSample);
     float freq =
         time == 0.0f ? 0.0f : static_cast<float>(1.0 / (static_cast<double>(time) / 1000000.0));
 
-    const std::size_t timeUnit = stepUnits(time, TimeUnitLimit, s.timeUnits);
-    const std::size_t freqUnit = stepUnits(freq, FreqUnitLimit, s.freqUnits);
+    const std::size_t timeUnit = stepUnits(time, TimeUnitLimit, timeUnits);
+    const std::size_t freqUnit = stepUnits(freq, FreqUnitLimit, freqUnits);
 
-    s.voltsReadout[c] = toolkit::floatToText(volts, 2) + "V";
-    s.timeReadout[c] = toolkit::floatToText(time, 2) + s.timeUnits[timeUnit] + " (" +
-                       toolkit::floatToText(freq, 2) + s.freqUnits[freqUnit] + ")";
-
-    toolkit::controlTextSet(app::textVolts(c), s.voltsReadout[c]);
-    toolkit::controlTextSet(app::textTime(c), s.timeReadout[c]);
+    r.voltsReadout = toolkit::floatToText(volts, 2) + "V";
+    r.timeReadout = toolkit::floatToText(time, 2) + timeUnits[timeUnit] + " (" +
+                    toolkit::floatToText(freq, 2) + freqUnits[freqUnit] + ")";
+    return r;
 }
 
 } // namespace veltrace::display

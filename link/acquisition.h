@@ -1,26 +1,61 @@
-// The acquisition thread and the two operations that connect and disconnect the device link.
+// The acquisition thread: it drains a byte source every cycle, decodes the bytes into the channel
+// that is selected at that moment, and hands each complete frame to the application through a
+// callback, on its own thread. Plus the stop handshake with which the main thread ends it.
 #pragma once
 
+#include "link/byte_source.h"
+#include "link/decoder.h"
+
+#include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 namespace veltrace::link {
 
-// Reads COMPort from the settings file, opens the port and starts the acquisition thread.
-// Main thread; must not be called with the scope lock held (it may show a message box).
-void connectDevice();
+inline constexpr std::size_t ReceiveBufferSize = 1024;
 
-// Thread procedure; argument: &scope.portConfig. Returns 0 when it ends by request.
-int acquisitionThreadMain(void* portConfig);
+// One acquisition thread's work.
+struct AcquisitionJob {
+    std::shared_ptr<ByteSource> source;
+    // Called on the acquisition thread, with the scope lock held, right after the last byte of a
+    // frame was stored and before the next byte is decoded: each frame is handed over exactly
+    // once, and no byte of the following frame shows in it.
+    std::function<void()> frameComplete;
+};
 
-// Waiting form: request the stop, wait up to 50 x 20 ms, then stop the thread by force.
-void stopAcquisition();
+// One cycle without its pause: clear line errors, take what the source holds (at most 1024
+// bytes), and unless the display is held, decode every byte into the current channel. Held
+// bytes are dropped. The thread runs these; tests run them one by one.
+class AcquisitionCycle {
+  public:
+    explicit AcquisitionCycle(AcquisitionJob job);
+    // False when the thread was stopped by force (it must then end without touching anything).
+    bool run();
+    const FrameDecoder& decoder() const { return decoder_; }
+    const AcquisitionJob& job() const { return job_; }
+
+  private:
+    AcquisitionJob job_;
+    FrameDecoder decoder_; // fresh for every thread: its first byte stands in the sync position
+    std::array<std::uint8_t, ReceiveBufferSize> buffer_{};
+};
+
+// Starts a thread running acquisitionThreadMain on the job; its toolkit thread number, or 0.
+int startAcquisition(AcquisitionJob job);
+// Thread procedure; takes ownership of the AcquisitionJob it is given. Cycles about every 10 ms
+// until scope.workerStopRequest is set, then closes the source, clears the request and returns 0.
+int acquisitionThreadMain(void* job);
+
+// Waiting form: request the stop, wait up to 50 x 20 ms for the thread to acknowledge it, then
+// stop the thread by force.
+void stopAcquisition(int thread);
 // Short form (end of program): request the stop and pause 100 ms.
 void stopAcquisitionShort();
 
 // Running totals of this process's acquisition threads, for the VELTRACE_STATS report and for
-// tests that must wait for a cycle boundary: cycles completed, bytes passed to the decoder,
-// bytes dropped while the display was held, and frames drawn.
+// tests that wait for a cycle boundary: cycles completed, bytes decoded, bytes dropped while the
+// display was held, and frames handed over.
 struct AcquisitionStats {
     std::uint64_t cycles = 0;
     std::uint64_t bytesDecoded = 0;
@@ -28,9 +63,5 @@ struct AcquisitionStats {
     std::uint64_t framesDrawn = 0;
 };
 AcquisitionStats acquisitionStats();
-
-// Called on the acquisition thread right after each redraw, with the scope lock held, so tests
-// can see what each redraw saw. Set and cleared under the scope lock; empty by default.
-void setFrameDrawnHook(std::function<void()> hook);
 
 } // namespace veltrace::link

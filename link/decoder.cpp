@@ -1,24 +1,13 @@
-// The frame decoder runs once per received byte on the acquisition thread, under the scope lock
-// that the caller already holds; it therefore takes no lock itself and does only a bit test, a
-// dispatch and at most one table lookup with one text assignment or one store.
+// The frame decoder runs once per received byte; it takes no lock (the caller guards the channel
+// it writes) and does only a bit test, a dispatch and at most one table lookup with one text
+// assignment or one store.
 #include "link/decoder.h"
-
-#include "app/scope_state.h"
 
 #include <string>
 
 namespace veltrace::link {
 
 namespace {
-
-using app::scope;
-
-// Index of the channel slot that receives the incoming frame. It is read afresh at every byte
-// because the user may switch channels in the middle of a frame; the mask only keeps a stray
-// value from ever writing outside the four-entry tables.
-inline int receivingChannel() {
-    return scope.currentChannel.load(std::memory_order_relaxed) & 3;
-}
 
 constexpr std::uint8_t SyncMask = 0x7C;
 constexpr std::uint8_t FirstSamplePosition = 5;
@@ -57,29 +46,29 @@ const std::string AutoText = "AUTO";
 
 } // namespace
 
-int decodeFrameByte(std::uint8_t byte) {
+int decodeFrameByte(FrameDecoder& decoder, std::uint8_t byte, state::ChannelData& channel) {
     // A sync pattern restarts the frame wherever it appears; the device guarantees that no
     // other byte of a frame carries it.
     if ((byte & SyncMask) == SyncMask) {
-        scope.framePosition = 0;
+        decoder.framePosition = 0;
     }
-    const std::uint8_t position = scope.framePosition;
+    const std::uint8_t position = decoder.framePosition;
     int result = 0;
     if (position >= FirstSamplePosition && position <= LastSamplePosition) {
-        scope.samples[position - FirstSamplePosition][receivingChannel()] = byte;
+        channel.samples[position - FirstSamplePosition] = byte;
     } else {
         switch (position) {
         case 1:
-            decodeSwitchesByte(byte);
+            decodeSwitchesByte(byte, channel);
             break;
         case 2:
-            decodeTimebaseByte(byte);
+            decodeTimebaseByte(byte, channel);
             break;
         case 3:
-            decodeTriggerByte(byte);
+            decodeTriggerByte(byte, channel);
             break;
         case 4:
-            decodeLevelByte(byte);
+            decodeLevelByte(byte, channel);
             break;
         case LastFramePosition:
             result = 1;
@@ -92,16 +81,15 @@ int decodeFrameByte(std::uint8_t byte) {
     }
     // Eight bits wide on purpose: after 118 ignored bytes the position wraps to 0, so a
     // stream without sync bytes is still cut into frames.
-    scope.framePosition = static_cast<std::uint8_t>(position + 1);
+    decoder.framePosition = static_cast<std::uint8_t>(position + 1);
     return result;
 }
 
 // Both coupling bits set matches no coupling; the text then starts afresh with the range alone
 // (for example "10V -> 1V/div", or empty when the range bits match no row either) instead of
 // appending the range to the previous frame's text, which would grow with every such frame.
-void decodeSwitchesByte(std::uint8_t byte) {
-    const int channel = receivingChannel();
-    std::string& text = scope.voltsText[channel];
+void decodeSwitchesByte(std::uint8_t byte, state::ChannelData& channel) {
+    std::string& text = channel.voltsText;
     const int coupling = (byte >> 4) & 3;
     const int range = (byte >> 2) & 3;
     if (coupling < 3) {
@@ -111,25 +99,24 @@ void decodeSwitchesByte(std::uint8_t byte) {
     }
     if (range < 3) {
         text += rangeRows[range].text;
-        scope.voltsPerStep[channel] = rangeRows[range].voltsPerStep;
+        channel.voltsPerStep = rangeRows[range].voltsPerStep;
     }
 }
 
-void decodeTimebaseByte(std::uint8_t byte) {
+void decodeTimebaseByte(std::uint8_t byte, state::ChannelData& channel) {
     if (byte > 9) {
         return;
     }
-    const int channel = receivingChannel();
-    scope.timebaseText[channel] = timebaseRows[byte].text;
-    scope.timePerSample[channel] = timebaseRows[byte].timePerSample;
+    channel.timebaseText = timebaseRows[byte].text;
+    channel.timePerSample = timebaseRows[byte].timePerSample;
 }
 
 // The highest source bit wins ("+INT" over "-INT" over "+EXT" over "-EXT"). A byte with bit 1
 // or 2 set but no source bit names no source: the text then starts afresh with the run word
 // alone ("RUN" or "SINGLE", the level following as usual, e.g. "RUN +0.1") instead of extending
 // the previous frame's text, so it can never grow from frame to frame.
-void decodeTriggerByte(std::uint8_t byte) {
-    std::string& text = scope.triggerText[receivingChannel()];
+void decodeTriggerByte(std::uint8_t byte, state::ChannelData& channel) {
+    std::string& text = channel.triggerText;
     if ((byte & 0x7E) == 0) {
         text = AutoText;
         return; // the run mode bit means nothing for the automatic trigger
@@ -151,8 +138,8 @@ void decodeTriggerByte(std::uint8_t byte) {
 
 // Each set level bit appends its own text, so a byte with two level bits shows two levels; the
 // automatic trigger has no level.
-void decodeLevelByte(std::uint8_t byte) {
-    std::string& text = scope.triggerText[receivingChannel()];
+void decodeLevelByte(std::uint8_t byte, state::ChannelData& channel) {
+    std::string& text = channel.triggerText;
     if (text == AutoText) {
         return;
     }

@@ -1,7 +1,9 @@
-// The device's frame protocol: a byte-at-a-time decoder over scope.framePosition, and the
-// decoding of the four settings bytes into texts and scale factors. All of it writes into
-// element currentChannel of the scope state; callers hold the scope lock.
+// The device's frame protocol: a byte-at-a-time decoder, and the decoding of the four settings
+// bytes into texts and scale factors. Nothing here knows threads, ports or windows: the caller
+// hands in each byte and the channel it belongs to.
 #pragma once
+
+#include "state/scope_state.h"
 
 #include <cstdint>
 
@@ -9,12 +11,20 @@ namespace veltrace::link {
 
 inline constexpr int FrameLength = 138;
 
-// Returns 1 when this byte completed a frame (it stood at position 137), else 0.
-int decodeFrameByte(std::uint8_t byte);
+// Where the decoder stands within the current device frame. A fresh decoder (framePosition 0)
+// takes its first byte as the sync byte, whatever its value.
+struct FrameDecoder {
+    std::uint8_t framePosition = 0;
+};
 
-void decodeSwitchesByte(std::uint8_t byte);
-void decodeTimebaseByte(std::uint8_t byte);
-void decodeTriggerByte(std::uint8_t byte);
-void decodeLevelByte(std::uint8_t byte);
+// Decodes one received byte into `channel` (the slot the frame goes to; the caller may pass
+// another one for every byte). Returns 1 when this byte completed a frame (it stood at position
+// 137), else 0.
+int decodeFrameByte(FrameDecoder& decoder, std::uint8_t byte, state::ChannelData& channel);
+
+void decodeSwitchesByte(std::uint8_t byte, state::ChannelData& channel);
+void decodeTimebaseByte(std::uint8_t byte, state::ChannelData& channel);
+void decodeTriggerByte(std::uint8_t byte, state::ChannelData& channel);
+void decodeLevelByte(std::uint8_t byte, state::ChannelData& channel);
 
 } // namespace veltrace::link

@@ -1,13 +1,14 @@
 #!/usr/bin/env python3
-"""Draws the About window's 80 x 32 "Donate" button label and prints it as a C++ byte array.
+"""Draws the About window's 80 x 32 "Donate" button label as a BMP file.
 
 The picture is a BMP file (version-5 info header, 32 bits per pixel, bit fields with red in the
 most significant byte, then green, blue and alpha), 10,378 bytes with the pixels at offset 138,
 rows stored bottom-up. The label is drawn here with a tiny built-in pixel font, so the picture
 can be regenerated and changed without any image editor:
 
-    tools/make_donate_bmp.py > /tmp/array.inc      # the array body for app/donate_picture.cpp
-    tools/make_donate_bmp.py --bmp donate.bmp      # the picture itself, to look at
+    tools/make_donate_bmp.py --bmp assets/donate.bmp
+
+The build turns assets/donate.bmp into the program's embedded copy (cmake/embed_file.cmake).
 """
 
 import struct
@@ -94,13 +95,10 @@ def bmp(pixels):
 
 
 def main():
-    data = bmp(draw())
-    if len(sys.argv) == 3 and sys.argv[1] == "--bmp":
-        with open(sys.argv[2], "wb") as f:
-            f.write(data)
-        return
-    for i in range(0, len(data), 16):
-        print("    " + ", ".join(f"0x{b:02X}" for b in data[i:i + 16]) + ",")
+    if len(sys.argv) != 3 or sys.argv[1] != "--bmp":
+        sys.exit("usage: make_donate_bmp.py --bmp FILE")
+    with open(sys.argv[2], "wb") as f:
+        f.write(bmp(draw()))
 
 
 if __name__ == "__main__":

@@ -2,7 +2,8 @@
 // lands in the working directory and in the window.
 #include "gui_window_fixture.h"
 
-#include "display/display.h"
+#include "app/app.h"
+#include "display/capture.h"
 
 #include <QImage>
 
@@ -70,12 +71,12 @@ class CaptureFlow : public MainWindowFixture {
   protected:
     void SetUp() override {
         MainWindowFixture::SetUp();
-        std::lock_guard<std::recursive_mutex> guard(app::scopeLock());
+        std::lock_guard<std::recursive_mutex> guard(state::scopeLock());
         // Texts as a decoded frame leaves them, so the overlay has something to say.
-        for (int c = 0; c < app::ChannelCount; ++c) {
-            scope.timebaseText[c] = "1ms -> 10ms/div";
-            scope.voltsText[c] = "DC 10V -> 1V/div";
-            scope.triggerText[c] = "AUTO";
+        for (int c = 0; c < state::ChannelCount; ++c) {
+            scope.channel[c].timebaseText = "1ms -> 10ms/div";
+            scope.channel[c].voltsText = "DC 10V -> 1V/div";
+            scope.channel[c].triggerText = "AUTO";
         }
     }
 
@@ -104,8 +105,8 @@ TEST_F(CaptureFlow, ButtonWritesTheScreenWithItsOverlayAndTheWindowShowsItWithou
 
     QImage saved(QString::fromStdString(files[0].string()));
     ASSERT_FALSE(saved.isNull());
-    EXPECT_EQ(saved.width(), display::ScreenWidth);
-    EXPECT_EQ(saved.height(), display::ScreenHeight);
+    EXPECT_EQ(saved.width(), display::ScreenGeometry.width);
+    EXPECT_EQ(saved.height(), display::ScreenGeometry.height);
     EXPECT_GT(whiteishIn(saved, FirstLine), 20);
     EXPECT_GT(whiteishIn(saved, SecondLine), 5);
 

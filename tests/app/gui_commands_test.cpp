@@ -1,8 +1,9 @@
 // The main window's commands, driven by real mouse clicks and menu choices through the
 // program's own event loop.
 #include "gui_window_fixture.h"
+#include "state/settings.h"
 
-#include "display/display.h"
+#include "app/app.h"
 
 #include <QTimer>
 
@@ -71,20 +72,21 @@ using CursorModes = MainWindowFixture;
 
 TEST_F(CursorModes, SameButtonTwiceSwitchesTheCursorsOffAndHidesBothRows) {
     click(ButtonCursorH);
-    EXPECT_EQ(scope.cursorMode[0], 1);
+    EXPECT_EQ(scope.cursors[0].cursorMode, state::CursorMode::Horizontal);
     EXPECT_EQ(state(ButtonCursorH), 1);
-    EXPECT_TRUE(visible(labelVolts(0)));
-    EXPECT_TRUE(visible(textVolts(0)));
-    EXPECT_FALSE(visible(labelTime(0)));
-    EXPECT_FALSE(visible(textTime(0)));
+    EXPECT_TRUE(visible(panelLabel(0, PanelRow::Volts)));
+    EXPECT_TRUE(visible(panelText(0, PanelRow::Volts)));
+    EXPECT_FALSE(visible(panelLabel(0, PanelRow::Time)));
+    EXPECT_FALSE(visible(panelText(0, PanelRow::Time)));
     // The screen was redrawn with the two horizontal cursor lines.
     EXPECT_EQ(tk::imagePixel(BitmapScreen, 30, 10), CursorColour);
     EXPECT_EQ(tk::imagePixel(BitmapScreen, 30, 502), CursorColour);
 
     click(ButtonCursorH);
-    EXPECT_EQ(scope.cursorMode[0], 0);
+    EXPECT_EQ(scope.cursors[0].cursorMode, state::CursorMode::None);
     EXPECT_EQ(state(ButtonCursorH), 0);
-    for (int control : {labelVolts(0), textVolts(0), labelTime(0), textTime(0)}) {
+    for (int control : {panelLabel(0, PanelRow::Volts), panelText(0, PanelRow::Volts),
+                        panelLabel(0, PanelRow::Time), panelText(0, PanelRow::Time)}) {
         EXPECT_FALSE(visible(control)) << control;
     }
     EXPECT_NE(tk::imagePixel(BitmapScreen, 30, 10), CursorColour);
@@ -93,21 +95,21 @@ TEST_F(CursorModes, SameButtonTwiceSwitchesTheCursorsOffAndHidesBothRows) {
 TEST_F(CursorModes, AnotherButtonChangesTheModeAndReleasesTheOthers) {
     click(ButtonCursorH);
     click(ButtonCursorHV);
-    EXPECT_EQ(scope.cursorMode[0], 3);
+    EXPECT_EQ(scope.cursors[0].cursorMode, state::CursorMode::Both);
     EXPECT_EQ(state(ButtonCursorH), 0);
     EXPECT_EQ(state(ButtonCursorV), 0);
     EXPECT_EQ(state(ButtonCursorHV), 1);
-    EXPECT_TRUE(visible(labelVolts(0)));
-    EXPECT_TRUE(visible(labelTime(0)));
+    EXPECT_TRUE(visible(panelLabel(0, PanelRow::Volts)));
+    EXPECT_TRUE(visible(panelLabel(0, PanelRow::Time)));
 
     click(ButtonCursorV);
-    EXPECT_EQ(scope.cursorMode[0], 2);
+    EXPECT_EQ(scope.cursors[0].cursorMode, state::CursorMode::Vertical);
     EXPECT_EQ(state(ButtonCursorHV), 0);
     EXPECT_EQ(state(ButtonCursorV), 1);
-    EXPECT_FALSE(visible(labelVolts(0)));
-    EXPECT_FALSE(visible(textVolts(0)));
-    EXPECT_TRUE(visible(labelTime(0)));
-    EXPECT_TRUE(visible(textTime(0)));
+    EXPECT_FALSE(visible(panelLabel(0, PanelRow::Volts)));
+    EXPECT_FALSE(visible(panelText(0, PanelRow::Volts)));
+    EXPECT_TRUE(visible(panelLabel(0, PanelRow::Time)));
+    EXPECT_TRUE(visible(panelText(0, PanelRow::Time)));
     EXPECT_EQ(tk::imagePixel(BitmapScreen, 502, 300), CursorColour);
 }
 
@@ -126,7 +128,7 @@ TEST_F(PictureClicks, WithCursorsOnAClickOnALineGrabsItAndTheNextReleasesIt) {
     click(ButtonCursorH);
     clickAt(ImageScreen, 100, 22); // HLineO: row 10 + the picture's origin 12
     EXPECT_EQ(scope.draggingLine, 1);
-    EXPECT_EQ(scope.draggedLine, "HLineO");
+    EXPECT_EQ(scope.draggedLine, state::CursorLine::HLineO);
     EXPECT_EQ(scope.holdDisplay, 1);
 
     // HOLD still toggles the flag; the release then takes the button's state.
@@ -165,7 +167,7 @@ TEST_F(PictureClicks, ModeButtonEndsAGrab) {
     click(ButtonCursorV);
     EXPECT_EQ(scope.draggingLine, 0);
     EXPECT_EQ(scope.holdDisplay, 0); // back to the released HOLD button
-    EXPECT_EQ(scope.cursorMode[0], 2);
+    EXPECT_EQ(scope.cursors[0].cursorMode, state::CursorMode::Vertical);
 }
 
 // ---- The view switch ---------------------------------------------------------------------------
@@ -184,10 +186,10 @@ TEST_F(ViewSwitch, ToFourChannelsAndBack) {
     EXPECT_EQ(tk::windowLeft(MainWindow), left);
     EXPECT_EQ(tk::windowTop(MainWindow), top);
     for (int c = 0; c < 4; ++c) {
-        EXPECT_EQ(scope.posHLineO[c], 2) << c;
-        EXPECT_EQ(scope.posHLineU[c], 125) << c;
-        EXPECT_EQ(scope.posVLineL[c], 10) << c;
-        EXPECT_EQ(scope.posVLineR[c], 502) << c;
+        EXPECT_EQ(scope.cursors[c].posHLineO, 2) << c;
+        EXPECT_EQ(scope.cursors[c].posHLineU, 125) << c;
+        EXPECT_EQ(scope.cursors[c].posVLineL, 10) << c;
+        EXPECT_EQ(scope.cursors[c].posVLineR, 502) << c;
         EXPECT_TRUE(visible(ImageChannel1 + c)) << c;
         // Every strip was drawn and handed to its display.
         EXPECT_NE(tk::imageHandle(BitmapChannel1 + c), 0) << c;
@@ -199,12 +201,12 @@ TEST_F(ViewSwitch, ToFourChannelsAndBack) {
     for (int c = 1; c < 4; ++c) {
         EXPECT_TRUE(visible(optionChannel(c))) << c;
         for (int k = 2; k < 5; ++k) {
-            EXPECT_TRUE(visible(labelVolts(c) + k)) << c << " " << k;
-            EXPECT_TRUE(visible(textVolts(c) + k)) << c << " " << k;
+            EXPECT_TRUE(visible(panelLabel(c, PanelRow::Volts) + k)) << c << " " << k;
+            EXPECT_TRUE(visible(panelText(c, PanelRow::Volts) + k)) << c << " " << k;
         }
         // No cursors on these channels: their Volts and Time rows stay hidden.
-        EXPECT_FALSE(visible(labelVolts(c))) << c;
-        EXPECT_FALSE(visible(labelTime(c))) << c;
+        EXPECT_FALSE(visible(panelLabel(c, PanelRow::Volts))) << c;
+        EXPECT_FALSE(visible(panelLabel(c, PanelRow::Time))) << c;
     }
 
     click(ButtonChannelMode);
@@ -213,9 +215,9 @@ TEST_F(ViewSwitch, ToFourChannelsAndBack) {
     EXPECT_EQ(tk::windowLeft(MainWindow), left);
     EXPECT_EQ(tk::windowTop(MainWindow), top);
     for (int c = 0; c < 4; ++c) {
-        EXPECT_EQ(scope.posHLineO[c], 8) << c; // 10 / 4 * 4
-        EXPECT_EQ(scope.posHLineU[c], 500) << c;
-        EXPECT_EQ(scope.posVLineR[c], 502) << c;
+        EXPECT_EQ(scope.cursors[c].posHLineO, 8) << c; // 10 / 4 * 4
+        EXPECT_EQ(scope.cursors[c].posHLineU, 500) << c;
+        EXPECT_EQ(scope.cursors[c].posVLineR, 502) << c;
         EXPECT_FALSE(visible(ImageChannel1 + c)) << c;
     }
     EXPECT_TRUE(visible(ImageScreen));
@@ -224,8 +226,8 @@ TEST_F(ViewSwitch, ToFourChannelsAndBack) {
     for (int c = 1; c < 4; ++c) {
         EXPECT_FALSE(visible(optionChannel(c))) << c;
         for (int k = 0; k < 5; ++k) {
-            EXPECT_FALSE(visible(labelVolts(c) + k)) << c << " " << k;
-            EXPECT_FALSE(visible(textVolts(c) + k)) << c << " " << k;
+            EXPECT_FALSE(visible(panelLabel(c, PanelRow::Volts) + k)) << c << " " << k;
+            EXPECT_FALSE(visible(panelText(c, PanelRow::Volts) + k)) << c << " " << k;
         }
     }
     EXPECT_EQ(tk::controlInfo(ImageScreen).image, tk::imageHandle(BitmapScreen));
@@ -247,23 +249,24 @@ TEST_F(ViewSwitch, ChannelWithCursorsShowsBothReadoutRowsInTheFourChannelView) {
     click(optionChannel(1));
     ASSERT_EQ(scope.currentChannel, 1);
     click(ButtonCursorH);
-    ASSERT_EQ(scope.cursorMode[1], 1);
-    EXPECT_TRUE(visible(labelVolts(1)));
-    EXPECT_FALSE(visible(labelTime(1))); // the per-mode rule while the view stands
+    ASSERT_EQ(scope.cursors[1].cursorMode, state::CursorMode::Horizontal);
+    EXPECT_TRUE(visible(panelLabel(1, PanelRow::Volts)));
+    EXPECT_FALSE(visible(panelLabel(1, PanelRow::Time))); // the per-mode rule while the view stands
 
     click(ButtonChannelMode);
     click(ButtonChannelMode);
     EXPECT_EQ(scope.currentChannel, 0);
-    for (int control : {labelVolts(1), textVolts(1), labelTime(1), textTime(1)}) {
+    for (int control : {panelLabel(1, PanelRow::Volts), panelText(1, PanelRow::Volts),
+                        panelLabel(1, PanelRow::Time), panelText(1, PanelRow::Time)}) {
         EXPECT_TRUE(visible(control)) << control;
     }
     // A mode command on that channel applies the per-mode rule again.
     click(optionChannel(1));
     click(ButtonCursorH);
     click(ButtonCursorH);
-    EXPECT_EQ(scope.cursorMode[1], 1);
-    EXPECT_TRUE(visible(labelVolts(1)));
-    EXPECT_FALSE(visible(labelTime(1)));
+    EXPECT_EQ(scope.cursors[1].cursorMode, state::CursorMode::Horizontal);
+    EXPECT_TRUE(visible(panelLabel(1, PanelRow::Volts)));
+    EXPECT_FALSE(visible(panelLabel(1, PanelRow::Time)));
 }
 
 TEST_F(ViewSwitch, BackToOneChannelSelectsChannelOneAndItsModeButtons) {
@@ -273,7 +276,7 @@ TEST_F(ViewSwitch, BackToOneChannelSelectsChannelOneAndItsModeButtons) {
     EXPECT_EQ(state(optionChannel(2)), 1);
     EXPECT_EQ(state(optionChannel(0)), 0);
     click(ButtonCursorV);
-    ASSERT_EQ(scope.cursorMode[2], 2);
+    ASSERT_EQ(scope.cursors[2].cursorMode, state::CursorMode::Vertical);
 
     click(ButtonChannelMode);
     EXPECT_EQ(scope.currentChannel, 0);
@@ -369,7 +372,7 @@ TEST_F(PortChangeThreaded, FailedReconnectReportsWithoutHoldingTheLockAndRedraws
         scope.comPortCount = 1;
         scope.comPortName = "COM2";
     }
-    display::renderScreen(0);
+    app::renderScreen();
     const tk::Handle before = tk::imageHandle(BitmapScreen);
     bool dialogSeen = false;
     QTimer::singleShot(0, [&] {
@@ -389,8 +392,9 @@ TEST_F(PortChangeThreaded, FailedReconnectReportsWithoutHoldingTheLockAndRedraws
     EXPECT_NE(tk::imageHandle(BitmapScreen), before); // drawn anew after the reconnect
     std::lock_guard<std::recursive_mutex> guard(scopeLock());
     EXPECT_EQ(scope.comPortName, "COM3");
-    EXPECT_EQ(scope.portSelectionChanged, 0);
-    EXPECT_EQ(scope.workerThread, 0);
+    EXPECT_EQ(state::readSetting("COM", "COMPort", scope.settingsPath), "COM3");
+    EXPECT_FALSE(app::deviceStatus().open);
+    EXPECT_EQ(app::deviceStatus().workerThread, 0);
 }
 
 } // namespace

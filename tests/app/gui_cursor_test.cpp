@@ -3,7 +3,7 @@
 // dragging and redrawing.
 #include "gui_window_fixture.h"
 
-#include "display/display.h"
+#include "app/app.h"
 
 #include <mutex>
 #include <string>
@@ -38,20 +38,35 @@ class CursorFixture : public MainWindowFixture {
     }
 
     static std::lock_guard<std::recursive_mutex> lock() {
-        return std::lock_guard<std::recursive_mutex>(app::scopeLock());
+        return std::lock_guard<std::recursive_mutex>(state::scopeLock());
     }
 
     // Forgets any grab without going through the program, so each probe starts idle.
     static void forgetGrab() {
         auto guard = lock();
         scope.draggingLine = 0;
-        scope.draggedLine.clear();
+        scope.draggedLine = state::CursorLine::None;
         scope.holdDisplay = 0;
     }
 
     static std::string grabbedLine() {
         auto guard = lock();
-        return scope.draggingLine == 1 ? scope.draggedLine : std::string();
+        if (scope.draggingLine != 1) {
+            return "";
+        }
+        switch (scope.draggedLine) {
+        case state::CursorLine::HLineO:
+            return "HLineO";
+        case state::CursorLine::HLineU:
+            return "HLineU";
+        case state::CursorLine::VLineL:
+            return "VLineL";
+        case state::CursorLine::VLineR:
+            return "VLineR";
+        case state::CursorLine::None:
+            break;
+        }
+        return "none";
     }
 
     // Moves the pointer and lets one loop turn run the drag update.
@@ -77,7 +92,7 @@ class CursorGrab : public CursorFixture {};
 
 TEST_F(CursorGrab, UpperLineIsGrabbedWithinFourRowsOfItsStartRow) {
     click(ButtonCursorH);
-    ASSERT_EQ(scope.cursorMode[0], 1);
+    ASSERT_EQ(scope.cursors[0].cursorMode, state::CursorMode::Horizontal);
     // Line row 10 of the picture, whose first row is row 12 of the window's area.
     for (int row = 16; row <= 28; ++row) {
         forgetGrab();
@@ -102,8 +117,8 @@ TEST_F(CursorGrab, LinesCloserThanTheReachGiveTheLowerOne) {
     click(ButtonCursorH);
     {
         auto guard = lock();
-        scope.posHLineO[0] = 200;
-        scope.posHLineU[0] = 206;
+        scope.cursors[0].posHLineO = 200;
+        scope.cursors[0].posHLineU = 206;
     }
     clickAt(ImageScreen, 250, 12 + 203);
     EXPECT_EQ(grabbedLine(), "HLineU");
@@ -111,7 +126,7 @@ TEST_F(CursorGrab, LinesCloserThanTheReachGiveTheLowerOne) {
 
 TEST_F(CursorGrab, BothPairsOnAVerticalLineWinsOverAHorizontalOne) {
     click(ButtonCursorHV);
-    ASSERT_EQ(scope.cursorMode[0], 3);
+    ASSERT_EQ(scope.cursors[0].cursorMode, state::CursorMode::Both);
     clickAt(ImageScreen, 12 + 10, 12 + 10); // the crossing of HLineO and VLineL
     EXPECT_EQ(grabbedLine(), "VLineL");
 
@@ -139,10 +154,10 @@ class CursorFourChannelGrab : public CursorFixture {};
 TEST_F(CursorFourChannelGrab, ThirdChannelsLinesAreMeasuredFromItsOwnPicture) {
     fourChannelsWithCurrent(2);
     click(ButtonCursorH);
-    ASSERT_EQ(scope.cursorMode[2], 1);
+    ASSERT_EQ(scope.cursors[2].cursorMode, state::CursorMode::Horizontal);
     {
         auto guard = lock();
-        scope.posHLineO[2] = 40;
+        scope.cursors[2].posHLineO = 40;
     }
     // The third picture's first row is row 12 + 266 = 278 of the window's area.
     for (int row = 312; row <= 324; ++row) {
@@ -184,18 +199,18 @@ class CursorDrag : public CursorFixture {
         clickAt(ImageScreen, x, y);
         ASSERT_EQ(grabbedLine(), line);
     }
-    static int row(const app::ChannelRows& rows) {
+    static int row(std::int16_t state::ChannelCursors::*line) {
         auto guard = lock();
-        return rows[scope.currentChannel];
+        return scope.cursors[scope.currentChannel & 3].*line;
     }
 };
 
 TEST_F(CursorDrag, LineFollowsThePointerAndStaysWhenReleased) {
     grab(1, 250, 22, "HLineO");
     dragTo(250, 12 + 150);
-    EXPECT_EQ(row(scope.posHLineO), 150);
+    EXPECT_EQ(row(&state::ChannelCursors::posHLineO), 150);
     dragTo(250, 12 + 160);
-    EXPECT_EQ(row(scope.posHLineO), 160);
+    EXPECT_EQ(row(&state::ChannelCursors::posHLineO), 160);
     // The screen shows the line where it now is.
     EXPECT_EQ(tk::imagePixel(app::BitmapScreen, 250, 160), CursorColour);
     EXPECT_NE(tk::imagePixel(app::BitmapScreen, 250, 10), CursorColour);
@@ -203,62 +218,62 @@ TEST_F(CursorDrag, LineFollowsThePointerAndStaysWhenReleased) {
     clickAt(ImageScreen, 250, 12 + 160);
     EXPECT_EQ(scope.draggingLine, 0);
     dragTo(250, 12 + 300);
-    EXPECT_EQ(row(scope.posHLineO), 160);
+    EXPECT_EQ(row(&state::ChannelCursors::posHLineO), 160);
 }
 
 TEST_F(CursorDrag, UpperLineStopsAtTheTopAndTwoRowsAboveTheLowerLine) {
     grab(1, 250, 22, "HLineO");
     dragTo(250, 5); // above the picture, still inside the window
-    EXPECT_EQ(row(scope.posHLineO), 0);
+    EXPECT_EQ(row(&state::ChannelCursors::posHLineO), 0);
     dragTo(250, 12 + 510);
-    EXPECT_EQ(row(scope.posHLineO), 500);
+    EXPECT_EQ(row(&state::ChannelCursors::posHLineO), 500);
 }
 
 TEST_F(CursorDrag, LowerLineStopsAtRow511AndTwoRowsBelowTheUpperLine) {
     ASSERT_GT(content()->height(), 12 + 515);
     grab(1, 250, 12 + 502, "HLineU");
     dragTo(250, 12 + 515);
-    EXPECT_EQ(row(scope.posHLineU), 511);
+    EXPECT_EQ(row(&state::ChannelCursors::posHLineU), 511);
     dragTo(250, 12 + 3);
-    EXPECT_EQ(row(scope.posHLineU), 12);
+    EXPECT_EQ(row(&state::ChannelCursors::posHLineU), 12);
 }
 
 TEST_F(CursorDrag, VerticalLinesStopAtTheEdgesAndKeepTheirOrder) {
     grab(2, 12 + 10, 250, "VLineL");
     dragTo(5, 250);
-    EXPECT_EQ(row(scope.posVLineL), 0);
+    EXPECT_EQ(row(&state::ChannelCursors::posVLineL), 0);
     dragTo(12 + 600, 250);
-    EXPECT_EQ(row(scope.posVLineL), 500); // two columns left of VLineR at 502
-    clickAt(ImageScreen, 12 + 500, 250);  // release where it stands
+    EXPECT_EQ(row(&state::ChannelCursors::posVLineL), 500); // two columns left of VLineR at 502
+    clickAt(ImageScreen, 12 + 500, 250);                    // release where it stands
     ASSERT_EQ(scope.draggingLine, 0);
 
     // Both lines are in reach now; the right one is tested last and wins.
     clickAt(ImageScreen, 12 + 502, 250);
     ASSERT_EQ(grabbedLine(), "VLineR");
     dragTo(12 + 600, 250);
-    EXPECT_EQ(row(scope.posVLineR), 511);
+    EXPECT_EQ(row(&state::ChannelCursors::posVLineR), 511);
     dragTo(12 + 4, 250);
-    EXPECT_EQ(row(scope.posVLineR), 502); // two columns right of VLineL at 500
+    EXPECT_EQ(row(&state::ChannelCursors::posVLineR), 502); // two columns right of VLineL at 500
 }
 
 TEST_F(CursorDrag, PointerOnTheFirstRowOrOutsideLeavesTheLineUntilItReturns) {
     grab(1, 250, 22, "HLineO");
     dragTo(250, 12 + 100);
-    ASSERT_EQ(row(scope.posHLineO), 100);
+    ASSERT_EQ(row(&state::ChannelCursors::posHLineO), 100);
 
     dragTo(250, 0); // first row of the window's area reads 0
-    EXPECT_EQ(row(scope.posHLineO), 100);
+    EXPECT_EQ(row(&state::ChannelCursors::posHLineO), 100);
     QCursor::setPos(content()->mapToGlobal(QPoint(250, -40))); // over the menu bar: -1
     turn();
     EXPECT_EQ(tk::pointerY(app::MainWindow), -1);
-    EXPECT_EQ(row(scope.posHLineO), 100);
+    EXPECT_EQ(row(&state::ChannelCursors::posHLineO), 100);
     QCursor::setPos(content()->mapToGlobal(QPoint(900, 900))); // beyond the window
     turn();
-    EXPECT_EQ(row(scope.posHLineO), 100);
+    EXPECT_EQ(row(&state::ChannelCursors::posHLineO), 100);
     EXPECT_EQ(scope.draggingLine, 1); // leaving the window does not end the grab
 
     dragTo(250, 12 + 200);
-    EXPECT_EQ(row(scope.posHLineO), 200);
+    EXPECT_EQ(row(&state::ChannelCursors::posHLineO), 200);
 }
 
 TEST_F(CursorDrag, FourChannelRowsAreRowsOfTheChannelsOwnPicture) {
@@ -268,11 +283,11 @@ TEST_F(CursorDrag, FourChannelRowsAreRowsOfTheChannelsOwnPicture) {
     clickAt(ImageChannel1 + 1, 250, 12 + 133 + 125);
     ASSERT_EQ(grabbedLine(), "HLineU");
     dragTo(250, 12 + 133 + 60);
-    EXPECT_EQ(row(scope.posHLineU), 60);
+    EXPECT_EQ(row(&state::ChannelCursors::posHLineU), 60);
     EXPECT_EQ(tk::imagePixel(app::BitmapChannel1 + 1, 250, 60), CursorColour);
     // Below its own picture (over channel 3's) the line goes on to row 511 in principle.
     dragTo(250, 12 + 133 + 200);
-    EXPECT_EQ(row(scope.posHLineU), 200);
+    EXPECT_EQ(row(&state::ChannelCursors::posHLineU), 200);
 }
 
 // ---- Linked pairs ------------------------------------------------------------------------------
@@ -281,7 +296,7 @@ class LinkedCursorDrag : public CursorFixture {};
 
 TEST_F(LinkedCursorDrag, HorizontalLinkCopiesTheDraggedPairToAllFourStrips) {
     fourChannelsWithCurrent(0);
-    for (int c = 0; c < app::ChannelCount; ++c) {
+    for (int c = 0; c < state::ChannelCount; ++c) {
         click(app::optionChannel(c));
         click(ButtonCursorH);
     }
@@ -291,17 +306,17 @@ TEST_F(LinkedCursorDrag, HorizontalLinkCopiesTheDraggedPairToAllFourStrips) {
     {
         // Give the other channels different pairs: the drag has to overwrite them.
         auto guard = lock();
-        scope.posHLineO[3] = 30;
-        scope.posHLineU[3] = 90;
+        scope.cursors[3].posHLineO = 30;
+        scope.cursors[3].posHLineU = 90;
     }
 
     clickAt(ImageChannel1 + 1, 250, 12 + 133 + 125);
     ASSERT_EQ(grabbedLine(), "HLineU");
     dragTo(250, 12 + 133 + 70);
-    for (int c = 0; c < app::ChannelCount; ++c) {
+    for (int c = 0; c < state::ChannelCount; ++c) {
         auto guard = lock();
-        EXPECT_EQ(scope.posHLineU[c], 70) << "channel " << c + 1;
-        EXPECT_EQ(scope.posHLineO[c], 2) << "channel " << c + 1;
+        EXPECT_EQ(scope.cursors[c].posHLineU, 70) << "channel " << c + 1;
+        EXPECT_EQ(scope.cursors[c].posHLineO, 2) << "channel " << c + 1;
         // Each strip was redrawn with the line at its new row.
         EXPECT_EQ(tk::imagePixel(app::BitmapChannel1 + c, 250, 70), CursorColour)
             << "channel " << c + 1;
@@ -323,9 +338,9 @@ TEST_F(LinkedCursorDrag, LinkKeptInTheOneChannelViewStillCopiesAndRedrawsTheScre
     clickAt(ImageScreen, 12 + 10, 250);
     ASSERT_EQ(grabbedLine(), "VLineL");
     dragTo(12 + 123, 250);
-    for (int c = 0; c < app::ChannelCount; ++c) {
+    for (int c = 0; c < state::ChannelCount; ++c) {
         auto guard = lock();
-        EXPECT_EQ(scope.posVLineL[c], 123) << "channel " << c + 1;
+        EXPECT_EQ(scope.cursors[c].posVLineL, 123) << "channel " << c + 1;
     }
     EXPECT_EQ(tk::imagePixel(app::BitmapScreen, 123, 300), CursorColour);
     EXPECT_NE(tk::imagePixel(app::BitmapScreen, 10, 300), CursorColour);

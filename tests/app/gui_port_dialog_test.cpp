@@ -2,8 +2,7 @@
 // user's actions through a timer that fires inside that wait, once the dialog is on screen.
 #include "gui_window_fixture.h"
 
-#include "app/settings.h"
-#include "link/port_dialog.h"
+#include "state/settings.h"
 
 #include <QComboBox>
 #include <QTimer>
@@ -53,7 +52,7 @@ class PortDialogFixture : public MainWindowFixture {
     }
 
     static void setPorts(const std::vector<std::string>& names, const std::string& configured) {
-        std::lock_guard<std::recursive_mutex> guard(app::scopeLock());
+        std::lock_guard<std::recursive_mutex> guard(state::scopeLock());
         for (std::size_t i = 0; i < scope.comPortNames.size(); ++i) {
             scope.comPortNames[i] = i < names.size() ? names[i] : std::string();
         }
@@ -106,7 +105,6 @@ TEST_F(PortDialogChoice, OkOnTheConfiguredPortWritesNothingAndDoesNotReconnect) 
     ASSERT_TRUE(ranWhileOpen);
     EXPECT_EQ(shown, "COM2");
     EXPECT_EQ(readFile(SettingsFile), SettingsText);
-    EXPECT_EQ(scope.portSelectionChanged, 0);
     EXPECT_TRUE(messages.empty()); // no reopen was tried
     EXPECT_FALSE(tk::windowExists(PortDialog));
 }
@@ -126,10 +124,9 @@ TEST_F(PortDialogChoice, OkOnAnotherPortWritesItBeforeReconnecting) {
     // When the new port was opened, the file already named it, and nothing else had changed.
     EXPECT_EQ(settingsWhenReconnecting,
               "; the bench scope\n[COM]\nCOMPort=COM3\n\n[Other]\nKey=1\n");
-    EXPECT_EQ(app::readSetting("COM", "COMPort", SettingsFile), "COM3");
-    std::lock_guard<std::recursive_mutex> guard(app::scopeLock());
+    EXPECT_EQ(state::readSetting("COM", "COMPort", SettingsFile), "COM3");
+    std::lock_guard<std::recursive_mutex> guard(state::scopeLock());
     EXPECT_EQ(scope.comPortName, "COM3");
-    EXPECT_EQ(scope.portSelectionChanged, 0); // the command has consumed it
 }
 
 TEST_F(PortDialogChoice, CloseBoxAfterChangingTheSelectionWritesNothing) {
@@ -138,10 +135,9 @@ TEST_F(PortDialogChoice, CloseBoxAfterChangingTheSelectionWritesNothing) {
         chooseNextEntry();
         pressCloseBox();
     });
-    EXPECT_EQ(link::runPortDialog(), 0);
+    EXPECT_EQ(app::runPortDialog(), std::nullopt);
     ASSERT_TRUE(ranWhileOpen);
     EXPECT_EQ(readFile(SettingsFile), SettingsText);
-    EXPECT_EQ(scope.portSelectionChanged, 0);
     EXPECT_FALSE(tk::windowExists(PortDialog));
 }
 
@@ -155,11 +151,13 @@ TEST_F(PortDialogChoice, ConfiguredPortNotListedSelectsNothingAndOkWritesAnEmpty
         index = combo()->currentIndex();
         pressOk();
     });
-    link::runPortDialog();
+    chooseMenu("COM-Port...");
     EXPECT_EQ(shown, "");
     EXPECT_EQ(index, -1);
-    // Kept on purpose: the empty choice differs from COM2, so it is stored and reported.
-    EXPECT_EQ(scope.portSelectionChanged, 1);
+    // Kept on purpose: the empty choice differs from COM2, so it is stored, and the link then
+    // opens no port and says nothing.
+    EXPECT_TRUE(messages.empty());
+    EXPECT_EQ(scope.comPortName, "");
     EXPECT_NE(readFile(SettingsFile).find("COMPort=\n"), std::string::npos)
         << readFile(SettingsFile);
     EXPECT_NE(readFile(SettingsFile).find("Key=1"), std::string::npos);
@@ -184,7 +182,7 @@ TEST_F(PortDialogList, SixteenPortsAreListedInTheirOrder) {
         }
         pressCloseBox();
     });
-    link::runPortDialog();
+    app::runPortDialog();
     EXPECT_EQ(record, names);
     EXPECT_EQ(shown, names);
 }
@@ -198,13 +196,12 @@ TEST_F(PortDialogList, WithoutPortsTheDialogSaysSoAndOkWritesNothing) {
         comboThere = widget(ComboPorts) != nullptr;
         pressOk();
     });
-    link::runPortDialog();
+    EXPECT_EQ(app::runPortDialog(), std::nullopt);
     EXPECT_EQ(label.kind, tk::ControlKind::Label);
     EXPECT_EQ(label.text, "No COM-Ports available!");
     EXPECT_TRUE(label.visible);
     EXPECT_FALSE(comboThere);
     EXPECT_FALSE(fs::exists(SettingsFile));
-    EXPECT_EQ(scope.portSelectionChanged, 0);
 }
 
 // ---- The dialog among the program's windows ----------------------------------------------------
@@ -224,7 +221,7 @@ TEST_F(PortDialogWindows, OpensBesideTheMainWindowWhichStaysDisabledUntilItClose
         ok = tk::controlInfo(ButtonOk);
         pressOk();
     });
-    link::runPortDialog();
+    app::runPortDialog();
     EXPECT_EQ(mainEnabled, 0);
     EXPECT_EQ(left, tk::windowLeft(app::MainWindow) + 300);
     EXPECT_EQ(top, tk::windowTop(app::MainWindow) + 200);
@@ -258,9 +255,9 @@ TEST_F(PortDialogThreaded, AnotherThreadCanTakeTheScopeLockWhileTheDialogWaits) 
     bool otherThreadGotIt = false;
     whenDialogOpen([&] {
         std::thread worker([&] {
-            if (app::scopeLock().try_lock()) {
+            if (state::scopeLock().try_lock()) {
                 otherThreadGotIt = true;
-                app::scopeLock().unlock();
+                state::scopeLock().unlock();
             }
         });
         worker.join();

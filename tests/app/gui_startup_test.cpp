@@ -2,7 +2,7 @@
 // what it says when there is no display at all.
 #include "gui_window_fixture.h"
 
-#include "display/display.h"
+#include "app/app.h"
 #include "tools/simframes/frames.h"
 
 #include <cstdlib>
@@ -44,7 +44,7 @@ class StartUpFixture : public MainWindowFixture {
     }
     static std::int32_t workerThread() {
         std::lock_guard<std::recursive_mutex> guard(scopeLock());
-        return scope.workerThread;
+        return app::deviceStatus().workerThread;
     }
 
     bool started = false;
@@ -70,7 +70,7 @@ TEST_F(StartUpSequence, WithoutSettingsFileDrawsTheEmptyScreenQuietly) {
     EXPECT_EQ(tk::controlInfo(ImageScreen).image, tk::imageHandle(BitmapScreen));
 
     // The whole window is there, in the one-channel view, and the loop runs.
-    EXPECT_EQ(tk::controlInfo(labelSwitches(3)).kind, tk::ControlKind::Label);
+    EXPECT_EQ(tk::controlInfo(panelLabel(3, PanelRow::Switches)).kind, tk::ControlKind::Label);
     EXPECT_FALSE(visible(ImageChannel1));
     click(ButtonHold);
     EXPECT_EQ(scope.holdDisplay, 1);
@@ -102,7 +102,7 @@ TEST_P(StartUpWithUnusablePort, ReportsItOnceBeforeTheControlsAndRunsOn) {
     unsetenv("VELTRACE_COM9");
 
     EXPECT_EQ(scope.comPortName, GetParam().portName);
-    EXPECT_EQ(scope.openResult, 0);
+    EXPECT_FALSE(app::deviceStatus().open);
     EXPECT_EQ(workerThread(), 0);
     if (GetParam().reported) {
         ASSERT_EQ(messages.size(), 1u);
@@ -118,7 +118,7 @@ TEST_P(StartUpWithUnusablePort, ReportsItOnceBeforeTheControlsAndRunsOn) {
     }
 
     click(ButtonCursorH);
-    EXPECT_EQ(scope.cursorMode[0], 1);
+    EXPECT_EQ(scope.cursors[0].cursorMode, state::CursorMode::Horizontal);
     EXPECT_EQ(messages.size(), GetParam().reported ? 1u : 0u);
 }
 
@@ -161,8 +161,8 @@ TEST_F(StartUpThreaded, LiveFramesReachTheScreenAndQuitEndsTheWorker) {
     ASSERT_TRUE(drawn) << "no frame reached the screen";
     {
         std::lock_guard<std::recursive_mutex> guard(scopeLock());
-        EXPECT_FALSE(scope.voltsText[0].empty());
-        EXPECT_EQ(tk::controlTextGet(textSwitches(0)), scope.voltsText[0]);
+        EXPECT_FALSE(scope.channel[0].voltsText.empty());
+        EXPECT_EQ(tk::controlTextGet(panelText(0, PanelRow::Switches)), scope.channel[0].voltsText);
     }
 
     QAction* quit = menuAction("&Quit");

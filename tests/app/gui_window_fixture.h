@@ -6,7 +6,7 @@
 
 #include "app/app.h"
 #include "app/controls.h"
-#include "app/scope_state.h"
+#include "state/scope_state.h"
 #include "toolkit/qt_access.h"
 #include "toolkit/toolkit.h"
 
@@ -29,7 +29,8 @@ namespace veltrace::apptest {
 
 namespace fs = std::filesystem;
 namespace tk = veltrace::toolkit;
-using app::scope;
+using state::scope;
+using state::scopeLock;
 
 struct ShownMessage {
     std::string caption;
@@ -95,7 +96,7 @@ class MainWindowFixture : public ToolkitFixture {
   protected:
     void SetUp() override {
         ToolkitFixture::SetUp();
-        app::resetScopeState();
+        state::resetScopeState();
         ASSERT_EQ(app::buildMainWindow(), 1);
     }
 

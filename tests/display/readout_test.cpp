@@ -1,7 +1,7 @@
 // The Volts and Time(Frq) readouts: scales, unit steps and texts.
-#include "display/display.h"
+#include "display/readout.h"
 
-#include "app/scope_state.h"
+#include "state/scope_state.h"
 
 #include <gtest/gtest.h>
 
@@ -12,21 +12,29 @@ namespace {
 
 using namespace veltrace;
 
+// The readout of one channel's cursors and scale factors in a view.
 class ReadoutTest : public testing::Test {
   protected:
-    void SetUp() override { app::resetScopeState(); }
+    void setColumns(int left, int right) {
+        cursors.posVLineL = static_cast<std::int16_t>(left);
+        cursors.posVLineR = static_cast<std::int16_t>(right);
+    }
+    void setRows(int upper, int lower) {
+        cursors.posHLineO = static_cast<std::int16_t>(upper);
+        cursors.posHLineU = static_cast<std::int16_t>(lower);
+    }
+    void update() {
+        r = display::computeReadout(cursors, voltsPerStep, timePerSample,
+                                    display::geometryOf(view));
+    }
+    const std::string& volts() const { return r.voltsReadout; }
+    const std::string& time() const { return r.timeReadout; }
 
-    // Vertical cursors `width` columns apart on channel c.
-    static void setColumns(int c, int left, int right) {
-        app::scope.posVLineL[c] = static_cast<std::int16_t>(left);
-        app::scope.posVLineR[c] = static_cast<std::int16_t>(right);
-    }
-    static void setRows(int c, int upper, int lower) {
-        app::scope.posHLineO[c] = static_cast<std::int16_t>(upper);
-        app::scope.posHLineU[c] = static_cast<std::int16_t>(lower);
-    }
-    static const std::string& volts(int c = 0) { return app::scope.voltsReadout[c]; }
-    static const std::string& time(int c = 0) { return app::scope.timeReadout[c]; }
+    state::ChannelCursors cursors;
+    float voltsPerStep = 0.0f;
+    float timePerSample = 0.0f;
+    display::View view = display::View::Screen;
+    state::ChannelReadout r;
 };
 
 // ---- Scales ----
@@ -34,36 +42,36 @@ class ReadoutTest : public testing::Test {
 class ReadoutScale : public ReadoutTest {};
 
 TEST_F(ReadoutScale, StartPositionsMeasure492PixelsBothWays) {
-    app::scope.voltsPerStep[0] = 0.02f;
-    app::scope.timePerSample[0] = 0.5f;
-    display::updateReadout();
-    EXPECT_EQ(app::scope.cursorDeltaY[0], 492);
-    EXPECT_EQ(app::scope.cursorDeltaX[0], 492);
+    voltsPerStep = 0.02f;
+    timePerSample = 0.5f;
+    update();
+    EXPECT_EQ(r.cursorDeltaY, 492);
+    EXPECT_EQ(r.cursorDeltaX, 492);
     EXPECT_EQ(volts(), "1.23V");                // 61.5 x 0.02 V
     EXPECT_EQ(time(), "61.50\xB5s (16.26KHz)"); // 123 x 0.5 us, 1 / 61.5 us
 }
 
 TEST_F(ReadoutScale, FourChannelViewGivesFourTimesTheVoltage) {
-    app::scope.voltsPerStep[0] = 0.5f;
-    setRows(0, 10, 110);
-    display::updateReadout();
+    voltsPerStep = 0.5f;
+    setRows(10, 110);
+    update();
     EXPECT_EQ(volts(), "6.25V"); // 100 rows / 8 x 0.5
-    app::scope.fourChannelView = 1;
-    display::updateReadout();
+    view = display::View::Strips;
+    update();
     EXPECT_EQ(volts(), "25.00V"); // 100 rows / 2 x 0.5
 }
 
 TEST_F(ReadoutScale, ZeroScalesGiveZeroTexts) {
-    display::updateReadout();
+    update();
     EXPECT_EQ(volts(), "0.00V");
     EXPECT_EQ(time(), "0.00\xB5s (0.00Hz)");
 }
 
 TEST_F(ReadoutScale, DeltasAreSixteenBitValues) {
-    app::scope.voltsPerStep[0] = 8.0f;
-    setRows(0, -32768, 32767); // 65535 wraps to -1
-    display::updateReadout();
-    EXPECT_EQ(app::scope.cursorDeltaY[0], -1);
+    voltsPerStep = 8.0f;
+    setRows(-32768, 32767); // 65535 wraps to -1
+    update();
+    EXPECT_EQ(r.cursorDeltaY, -1);
     EXPECT_EQ(volts(), "-1.00V");
 }
 
@@ -72,10 +80,10 @@ TEST_F(ReadoutScale, DeltasAreSixteenBitValues) {
 class ReadoutUnits : public ReadoutTest {
   protected:
     // A time of `columns` x timePerSample / 4 microseconds.
-    void measure(float timePerSample, int columns) {
-        app::scope.timePerSample[0] = timePerSample;
-        setColumns(0, 0, columns);
-        display::updateReadout();
+    void measure(float microsecondsPerSample, int columns) {
+        timePerSample = microsecondsPerSample;
+        setColumns(0, columns);
+        update();
     }
 };
 
@@ -105,8 +113,8 @@ TEST_F(ReadoutUnits, SecondsAfterTwoSteps) {
 }
 
 TEST_F(ReadoutUnits, NegativeDeltasKeepTheFirstUnits) {
-    app::scope.voltsPerStep[0] = 0.5f;
-    setRows(0, 502, 10);
+    voltsPerStep = 0.5f;
+    setRows(502, 10);
     measure(10.0f, -492); // -1230 us, -813 Hz
     EXPECT_EQ(volts(), "-30.75V");
     EXPECT_EQ(time(), "-1230.00\xB5s (-813.01Hz)");
@@ -130,25 +138,6 @@ TEST_F(ReadoutUnits, HugeFrequencyStaysInMegahertz) {
     const double shown = std::strtod(text.c_str() + open + 1, nullptr);
     EXPECT_GT(shown, 3.9e6);
     EXPECT_LT(shown, 4.1e6);
-}
-
-// ---- Channels ----
-
-class ReadoutChannels : public ReadoutTest {};
-
-TEST_F(ReadoutChannels, OnlyTheCurrentChannelIsUpdated) {
-    app::scope.voltsReadout[1] = "old";
-    app::scope.timeReadout[1] = "old";
-    app::scope.currentChannel = 2;
-    app::scope.voltsPerStep[2] = 1.0f;
-    setRows(2, 0, 16);
-    display::updateReadout();
-    EXPECT_EQ(volts(2), "2.00V");
-    EXPECT_EQ(app::scope.cursorDeltaY[2], 16);
-    EXPECT_EQ(volts(1), "old");
-    EXPECT_EQ(time(1), "old");
-    EXPECT_EQ(volts(0), "");
-    EXPECT_EQ(app::scope.cursorDeltaY[0], 0);
 }
 
 } // namespace

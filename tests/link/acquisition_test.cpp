@@ -1,22 +1,22 @@
-// The acquisition thread against a pseudo-terminal fed with frames from the simulator's frame
-// builder: what each redraw sees, hold, the stop handshake in both its forms, a far side that
-// disappears, and a forced stop.
-#include "app/scope_state.h"
+// The acquisition thread and its cycle, fed with frames from the simulator's frame builder: what
+// each handed-over frame holds, hold, the read limit, the stop handshake in both its forms, a
+// lost device, and a forced stop. The cycle runs on an in-memory byte source, so what arrives in
+// which cycle is exactly what the test says; two tests keep a real pseudo-terminal.
 #include "link/acquisition.h"
+#include "link/memory_source.h"
 #include "link/pty.h"
 #include "link/serial_port.h"
 #include "simframes/frames.h"
+#include "state/scope_state.h"
 #include "toolkit/toolkit.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstdlib>
-#include <fcntl.h>
-#include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
-#include <sys/ioctl.h>
-#include <unistd.h>
 #include <vector>
 
 namespace veltrace::link {
@@ -27,6 +27,7 @@ using testing_support::waitUntil;
 
 using Bytes = std::vector<std::uint8_t>;
 using ScopeGuard = std::lock_guard<std::recursive_mutex>;
+using state::scope;
 
 struct FrameSpec {
     sim::FrameSettings settings;
@@ -89,292 +90,230 @@ Bytes slice(const Bytes& bytes, std::size_t from, std::size_t to) {
     return Bytes(bytes.begin() + static_cast<long>(from), bytes.begin() + static_cast<long>(to));
 }
 
-// What one redraw saw, taken on the acquisition thread right after it.
+// Channel 0 as one handed-over frame left it, taken inside the callback.
 struct Snapshot {
-    sim::FrameSamplesArray samples{};
-    std::string voltsText;
-    std::string timebaseText;
-    std::string triggerText;
-    std::shared_ptr<const toolkit::Image> screen;
+    state::ChannelData channel;
 };
 
-// The trace pixel of sample i at value v on the one-channel screen (both ends of each segment
-// are drawn, so every sample's own point is trace-coloured unless a later step paints over it).
-bool traceAt(const toolkit::Image& image, int i, int v) {
-    const int x = 4 * i;
-    const int y = 512 - 8 * v;
-    if (x >= image.width || y < 0 || y >= image.height) {
-        return false;
+// Records every handed-over frame. The callback runs with the scope lock held, on whichever
+// thread runs the cycle; the records are read under the same lock.
+class Recorder {
+  public:
+    std::function<void()> callback() {
+        return [this] { frames_.push_back(Snapshot{scope.channel[0]}); };
     }
-    const std::uint8_t* p = image.rgb.data() + (static_cast<std::size_t>(y) * image.width + x) * 3;
-    return p[0] == 255 && p[1] == 255 && p[2] == 0;
-}
-
-int portHandleNow() {
-    std::lock_guard<std::recursive_mutex> guard(portLock());
-    return app::scope.portConfig.portHandle;
-}
-
-void isolatePorts() {
-    for (int n = 1; n <= 16; ++n) {
-        const std::string variable = "VELTRACE_COM" + std::to_string(n);
-        const std::string missing = "/nonexistent/veltrace-test/com" + std::to_string(n);
-        setenv(variable.c_str(), missing.c_str(), 1);
+    std::size_t count() const {
+        ScopeGuard guard(state::scopeLock());
+        return frames_.size();
     }
+    Snapshot at(std::size_t i) const {
+        ScopeGuard guard(state::scopeLock());
+        return frames_.at(i);
+    }
+
+  private:
+    std::vector<Snapshot> frames_;
+};
+
+void expectShows(const Snapshot& s, const FrameSpec& f) {
+    for (int i = 0; i < sim::FrameSamples; ++i) {
+        EXPECT_EQ(s.channel.samples[static_cast<std::size_t>(i)],
+                  f.samples[static_cast<std::size_t>(i)])
+            << "sample " << i;
+    }
+    EXPECT_EQ(s.channel.voltsText, f.voltsText);
+    EXPECT_EQ(s.channel.timebaseText, f.timebaseText);
+    EXPECT_EQ(s.channel.triggerText, f.triggerText);
 }
 
-// A worker on COM1 = a fresh pseudo-terminal, every redraw recorded.
+// ---- One cycle at a time, on memory --------------------------------------------------------
+
+class AcquisitionCycleTest : public ::testing::Test {
+  protected:
+    void SetUp() override { state::resetScopeState(); }
+    void TearDown() override { state::resetScopeState(); }
+
+    std::shared_ptr<MemorySource> source = std::make_shared<MemorySource>();
+    Recorder recorder;
+    AcquisitionCycle cycle{AcquisitionJob{source, recorder.callback()}};
+};
+
+TEST_F(AcquisitionCycleTest, TwoFramesInOneReadAreHandedOverInOrderEachBeforeTheNextIsStored) {
+    const FrameSpec a = frameA(), b = frameB(), c = frameC();
+    source->push(concat({a.bytes(), b.bytes(), slice(c.bytes(), 0, 12)}));
+    ASSERT_TRUE(cycle.run());
+
+    ASSERT_EQ(recorder.count(), 2u);
+    // Had the whole batch been decoded first, both would show frame C's settings.
+    expectShows(recorder.at(0), a);
+    expectShows(recorder.at(1), b);
+
+    // The rest of the batch went on after the second frame: C's settings and first samples.
+    EXPECT_EQ(scope.channel[0].voltsText, c.voltsText);
+    EXPECT_EQ(scope.channel[0].samples[0], c.samples[0]);
+    EXPECT_EQ(scope.channel[0].samples[6], c.samples[6]);
+    EXPECT_EQ(scope.channel[0].samples[7], b.samples[7]);
+}
+
+TEST_F(AcquisitionCycleTest, FrameSplitOverSeveralCyclesIsHandedOverOnceInTheLastOne) {
+    const FrameSpec a = frameA();
+    const Bytes frame = a.bytes();
+    source->push(slice(frame, 0, 60));
+    source->push(slice(frame, 60, 137));
+    source->push(slice(frame, 137, 138));
+    ASSERT_TRUE(cycle.run());
+    ASSERT_TRUE(cycle.run());
+    EXPECT_EQ(recorder.count(), 0u);
+    ASSERT_TRUE(cycle.run());
+    ASSERT_EQ(recorder.count(), 1u);
+    expectShows(recorder.at(0), a);
+    ASSERT_TRUE(cycle.run()); // nothing more arrives: nothing more is handed over
+    EXPECT_EQ(recorder.count(), 1u);
+}
+
+TEST_F(AcquisitionCycleTest, FirstByteOfANewCycleStandsInTheSyncPosition) {
+    const FrameSpec a = frameA();
+    // The sync byte is replaced by a plain byte: only a fresh decoder takes it as the sync.
+    Bytes frame = a.bytes();
+    frame[0] = 0x00;
+    source->push(frame);
+    ASSERT_TRUE(cycle.run());
+    ASSERT_EQ(recorder.count(), 1u);
+    expectShows(recorder.at(0), a);
+}
+
+TEST_F(AcquisitionCycleTest, HeldBytesAreDroppedAndChangeNothing) {
+    const FrameSpec a = frameA(), b = frameB(), c = frameC();
+    source->push(a.bytes());
+    ASSERT_TRUE(cycle.run());
+    ASSERT_EQ(recorder.count(), 1u);
+
+    scope.holdDisplay = 1;
+    const AcquisitionStats before = acquisitionStats();
+    for (int k = 0; k < 6; ++k) {
+        source->push(b.bytes());
+        ASSERT_TRUE(cycle.run());
+    }
+    EXPECT_EQ(recorder.count(), 1u);
+    EXPECT_EQ(acquisitionStats().bytesDropped, before.bytesDropped + 6 * 138);
+    EXPECT_EQ(acquisitionStats().bytesDecoded, before.bytesDecoded);
+    EXPECT_EQ(scope.channel[0].samples[5], a.samples[5]);
+    EXPECT_EQ(scope.channel[0].voltsText, a.voltsText);
+    EXPECT_EQ(scope.channel[0].triggerText, a.triggerText);
+    EXPECT_FLOAT_EQ(scope.channel[0].timePerSample, 50.0f);
+    EXPECT_FLOAT_EQ(scope.channel[0].voltsPerStep, 0.15625f);
+
+    // Released: the held frames were dropped, not delayed; only the new one is handed over.
+    scope.holdDisplay = 0;
+    source->push(c.bytes());
+    ASSERT_TRUE(cycle.run());
+    ASSERT_EQ(recorder.count(), 2u);
+    expectShows(recorder.at(1), c);
+}
+
+TEST_F(AcquisitionCycleTest, ACycleTakesAtMost1024BytesAndTheRestWaitsForTheNext) {
+    Bytes stream;
+    for (int k = 0; k < 10; ++k) {
+        stream = concat({stream, frameA().bytes()});
+    }
+    source->push(stream); // 1380 bytes waiting at once
+    const std::uint64_t decoded = acquisitionStats().bytesDecoded;
+    ASSERT_TRUE(cycle.run());
+    EXPECT_EQ(acquisitionStats().bytesDecoded, decoded + 1024);
+    EXPECT_EQ(recorder.count(), 7u); // 1024 = 7 frames and 58 bytes
+    ASSERT_TRUE(cycle.run());
+    EXPECT_EQ(acquisitionStats().bytesDecoded, decoded + 1380);
+    EXPECT_EQ(recorder.count(), 10u);
+}
+
+TEST_F(AcquisitionCycleTest, BytesGoToTheChannelSelectedWhenEachIsDecoded) {
+    const FrameSpec a = frameA(), b = frameB();
+    // The frame callback switches the channel, as a click on CH3 between two frames would.
+    AcquisitionCycle switching{AcquisitionJob{source, [] { scope.currentChannel = 2; }}};
+    source->push(concat({a.bytes(), b.bytes()}));
+    ASSERT_TRUE(switching.run());
+    EXPECT_EQ(scope.channel[0].voltsText, a.voltsText);
+    EXPECT_EQ(scope.channel[2].voltsText, b.voltsText);
+    EXPECT_EQ(scope.channel[2].samples[100], b.samples[100]);
+}
+
+TEST_F(AcquisitionCycleTest, ALostDeviceIsNoDataAndNoCrash) {
+    source->push(slice(frameA().bytes(), 0, 70));
+    source->loseDevice();
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(cycle.run());
+    }
+    EXPECT_EQ(recorder.count(), 0u);
+    EXPECT_EQ(scope.channel[0].samples[10], frameA().samples[10]);
+}
+
+// ---- The thread ------------------------------------------------------------------------------
+
+// A worker on a source of the test's, every handed-over frame recorded.
 class AcquisitionThreadedFixture : public ::testing::Test {
   protected:
-    void SetUp() override {
-        app::resetScopeState();
-        isolatePorts();
-        setenv("VELTRACE_COM1", pty.slavePath.c_str(), 1);
-        toolkit::setMessageBoxHook([](const std::string&, const std::string&, int) { return 1; });
-        app::scope.portConfig.portName = "COM1";
-        ASSERT_GT(openPort(app::scope.portConfig), 0);
-        setFrameDrawnHook([this] {
-            Snapshot s;
-            for (int i = 0; i < sim::FrameSamples; ++i) {
-                s.samples[static_cast<std::size_t>(i)] = app::scope.samples[i][0];
-            }
-            s.voltsText = app::scope.voltsText[0];
-            s.timebaseText = app::scope.timebaseText[0];
-            s.triggerText = app::scope.triggerText[0];
-            s.screen = toolkit::imageGet(0);
-            snapshots.push_back(std::move(s));
-        });
-    }
+    void SetUp() override { state::resetScopeState(); }
 
     void TearDown() override {
         if (worker != 0 && toolkit::threadRunning(worker)) {
-            app::scope.workerStopRequest = 1;
+            scope.workerStopRequest = 1;
             waitUntil([this] { return toolkit::threadRunning(worker) == 0; });
         }
         // An ended thread is only collected when it is killed or the next one starts.
         toolkit::threadKill(worker);
-        setFrameDrawnHook(nullptr);
-        closePort(app::scope.portConfig);
-        app::scope.workerStopRequest = 0;
-        app::scope.holdDisplay = 0;
-        toolkit::setMessageBoxHook(nullptr);
-        for (int n = 1; n <= 16; ++n) {
-            unsetenv(("VELTRACE_COM" + std::to_string(n)).c_str());
-        }
+        scope.workerStopRequest = 0;
+        scope.holdDisplay = 0;
     }
 
-    void startWorker() {
-        worker = toolkit::threadStart(acquisitionThreadMain, &app::scope.portConfig);
+    void startWorker(std::shared_ptr<ByteSource> source) {
+        worker = startAcquisition(AcquisitionJob{std::move(source), recorder.callback()});
         ASSERT_GT(worker, 0);
-        ScopeGuard guard(app::scopeLock());
-        app::scope.workerThread = worker;
     }
 
-    std::size_t drawn() {
-        ScopeGuard guard(app::scopeLock());
-        return snapshots.size();
-    }
-    Snapshot snapshot(std::size_t i) {
-        ScopeGuard guard(app::scopeLock());
-        return snapshots.at(i);
-    }
-    bool waitForDecoded(std::uint64_t base, std::uint64_t count) {
-        return waitUntil([&] { return acquisitionStats().bytesDecoded >= base + count; });
-    }
-    bool waitForCycles(std::uint64_t more) {
+    static bool waitForCycles(std::uint64_t more) {
         const std::uint64_t base = acquisitionStats().cycles;
         return waitUntil([&] { return acquisitionStats().cycles >= base + more; });
     }
-    bool waitForPending(int count) {
-        return waitUntil([&] {
-            int pending = 0;
-            return ioctl(portHandleNow(), FIONREAD, &pending) == 0 && pending >= count;
-        });
-    }
 
-    void expectSnapshotShows(const Snapshot& s, const FrameSpec& f) {
-        EXPECT_EQ(s.samples, f.samples);
-        EXPECT_EQ(s.voltsText, f.voltsText);
-        EXPECT_EQ(s.timebaseText, f.timebaseText);
-        EXPECT_EQ(s.triggerText, f.triggerText);
-        ASSERT_TRUE(s.screen);
-        for (int i = 0; i < 127; ++i) {
-            const int v = f.samples[static_cast<std::size_t>(i)];
-            if (v >= 1 && v <= 63) {
-                EXPECT_TRUE(traceAt(*s.screen, i, v)) << "sample " << i << " value " << v;
-            }
-        }
-    }
-
-    Pty pty;
+    Recorder recorder;
     int worker = 0;
-    std::vector<Snapshot> snapshots; // under the scope lock
 };
-
-// ---- Redraws per frame -----------------------------------------------------------------------
-
-class AcquisitionThreadedFrames : public AcquisitionThreadedFixture {};
-
-TEST_F(AcquisitionThreadedFrames, TwoFramesInOneReadDrawTwiceEachBeforeTheNextFrameIsStored) {
-    const FrameSpec a = frameA(), b = frameB(), c = frameC();
-    const Bytes stream = concat({a.bytes(), b.bytes(), slice(c.bytes(), 0, 12)});
-    pty.send(stream);
-    ASSERT_TRUE(waitForPending(static_cast<int>(stream.size()))); // one read takes them all
-    const std::uint64_t base = acquisitionStats().bytesDecoded;
-    startWorker();
-    ASSERT_TRUE(waitForDecoded(base, stream.size()));
-
-    ASSERT_EQ(drawn(), 2u);
-    // Had the whole batch been decoded first, both redraws would show frame C's settings.
-    expectSnapshotShows(snapshot(0), a);
-    expectSnapshotShows(snapshot(1), b);
-    EXPECT_NE(snapshot(0).screen, snapshot(1).screen);
-
-    // The rest of the batch went on after the second redraw: C's settings and first samples.
-    ScopeGuard guard(app::scopeLock());
-    EXPECT_EQ(app::scope.voltsText[0], c.voltsText);
-    EXPECT_EQ(app::scope.samples[0][0], c.samples[0]);
-    EXPECT_EQ(app::scope.samples[6][0], c.samples[6]);
-    EXPECT_EQ(app::scope.samples[7][0], b.samples[7]);
-}
-
-TEST_F(AcquisitionThreadedFrames, FrameSplitOverSeveralCyclesIsDrawnOnce) {
-    startWorker();
-    const FrameSpec a = frameA();
-    const Bytes frame = a.bytes();
-    const std::uint64_t base = acquisitionStats().bytesDecoded;
-    pty.send(slice(frame, 0, 60));
-    ASSERT_TRUE(waitForDecoded(base, 60));
-    pty.send(slice(frame, 60, 137));
-    ASSERT_TRUE(waitForDecoded(base, 137));
-    EXPECT_EQ(drawn(), 0u);
-    pty.send(slice(frame, 137, 138));
-    ASSERT_TRUE(waitForDecoded(base, 138));
-    ASSERT_TRUE(waitForCycles(3));
-    ASSERT_EQ(drawn(), 1u);
-    expectSnapshotShows(snapshot(0), a);
-}
-
-TEST_F(AcquisitionThreadedFrames, FirstByteOfANewWorkerStandsInTheSyncPosition) {
-    {
-        ScopeGuard guard(app::scopeLock());
-        app::scope.framePosition = 77; // left over from an earlier worker
-    }
-    startWorker();
-    const FrameSpec a = frameA();
-    const std::uint64_t base = acquisitionStats().bytesDecoded;
-    // The sync byte is replaced by a plain byte: only a fresh decoder takes it as the sync.
-    Bytes frame = a.bytes();
-    frame[0] = 0x00;
-    pty.send(frame);
-    ASSERT_TRUE(waitForDecoded(base, 138));
-    ASSERT_EQ(drawn(), 1u);
-    expectSnapshotShows(snapshot(0), a);
-}
-
-// ---- Hold ------------------------------------------------------------------------------------
-
-class AcquisitionThreadedHold : public AcquisitionThreadedFixture {};
-
-TEST_F(AcquisitionThreadedHold, HeldBytesAreDroppedAndChangeNothing) {
-    startWorker();
-    const FrameSpec a = frameA(), b = frameB(), c = frameC();
-    pty.send(a.bytes());
-    ASSERT_TRUE(waitUntil([this] { return drawn() == 1; }));
-
-    app::scope.holdDisplay = 1;
-    const AcquisitionStats before = acquisitionStats();
-    Bytes many;
-    for (int k = 0; k < 6; ++k) {
-        many = concat({many, b.bytes()});
-    }
-    pty.send(many);
-    ASSERT_TRUE(waitUntil(
-        [&] { return acquisitionStats().bytesDropped >= before.bytesDropped + many.size(); }));
-
-    EXPECT_EQ(drawn(), 1u);
-    EXPECT_EQ(acquisitionStats().bytesDecoded, before.bytesDecoded);
-    {
-        ScopeGuard guard(app::scopeLock());
-        for (int i = 0; i < sim::FrameSamples; ++i) {
-            EXPECT_EQ(app::scope.samples[i][0], a.samples[static_cast<std::size_t>(i)]) << i;
-        }
-        EXPECT_EQ(app::scope.voltsText[0], a.voltsText);
-        EXPECT_EQ(app::scope.timebaseText[0], a.timebaseText);
-        EXPECT_EQ(app::scope.triggerText[0], a.triggerText);
-        EXPECT_FLOAT_EQ(app::scope.timePerSample[0], 50.0f);
-        EXPECT_FLOAT_EQ(app::scope.voltsPerStep[0], 0.15625f);
-    }
-
-    // Released: the held frames were dropped, not delayed; only the new one is drawn.
-    ASSERT_TRUE(waitForCycles(2));
-    app::scope.holdDisplay = 0;
-    pty.send(c.bytes());
-    ASSERT_TRUE(waitUntil([this] { return drawn() >= 2; }));
-    ASSERT_TRUE(waitForCycles(3));
-    ASSERT_EQ(drawn(), 2u);
-    expectSnapshotShows(snapshot(1), c);
-}
-
-// ---- Stop by request -------------------------------------------------------------------------
 
 class AcquisitionThreadedStop : public AcquisitionThreadedFixture {};
 
-TEST_F(AcquisitionThreadedStop, RequestEndsTheThreadWithinOneCycleWithThePortClosed) {
-    startWorker();
+TEST_F(AcquisitionThreadedStop, RequestEndsTheThreadWithinOneCycleWithTheSourceClosed) {
+    auto source = std::make_shared<MemorySource>();
+    startWorker(source);
     ASSERT_TRUE(waitForCycles(2));
     const std::uint64_t cyclesAtRequest = acquisitionStats().cycles;
-    app::scope.workerStopRequest = 1;
+    scope.workerStopRequest = 1;
     ASSERT_TRUE(waitUntil([this] { return toolkit::threadRunning(worker) == 0; }));
     // The request may land just after one cycle looked at the flag; the next one honours it.
     EXPECT_LE(acquisitionStats().cycles, cyclesAtRequest + 2);
-    EXPECT_EQ(portHandleNow(), 0);
-    EXPECT_EQ(app::scope.workerStopRequest, 0);
-    // The port was really released: it opens again.
-    app::PortConfig again;
-    again.portName = "COM1";
-    EXPECT_GT(openPort(again), 0);
-    closePort(again);
+    EXPECT_TRUE(source->closed());
+    EXPECT_EQ(scope.workerStopRequest, 0);
 }
 
-TEST_F(AcquisitionThreadedStop, FarSideClosingMidStreamNeitherCrashesNorStopsTheCycle) {
-    startWorker();
-    const Bytes frame = frameA().bytes();
-    const std::uint64_t base = acquisitionStats().bytesDecoded;
-    pty.send(slice(frame, 0, 70));
-    ASSERT_TRUE(waitForDecoded(base, 70));
-    pty.closeMaster();
-    ASSERT_TRUE(waitForCycles(5)); // still cycling on a port that reads as end of file / error
-    EXPECT_EQ(drawn(), 0u);
-    app::scope.workerStopRequest = 1;
-    ASSERT_TRUE(waitUntil([this] { return toolkit::threadRunning(worker) == 0; }));
-    EXPECT_EQ(portHandleNow(), 0);
-    EXPECT_EQ(app::scope.workerStopRequest, 0);
-}
-
-TEST_F(AcquisitionThreadedStop, ClosedPortSkipsDecodingOfStaleBytes) {
-    // The main thread closes the port before it stops the worker; bytes read earlier and left
-    // in the buffer must not be decoded again.
-    closePort(app::scope.portConfig);
-    const Bytes frame = frameA().bytes();
-    {
-        std::lock_guard<std::recursive_mutex> guard(portLock());
-        std::copy(frame.begin(), frame.end(), app::scope.portConfig.rxBuffer.begin());
-        app::scope.portConfig.rxCount = static_cast<std::int32_t>(frame.size());
-    }
-    const std::uint64_t base = acquisitionStats().bytesDecoded;
-    startWorker();
-    ASSERT_TRUE(waitForCycles(4));
-    EXPECT_EQ(acquisitionStats().bytesDecoded, base);
-    EXPECT_EQ(drawn(), 0u);
+TEST_F(AcquisitionThreadedStop, EveryCyclePausesSoALostDeviceCostsNoCpu) {
+    auto source = std::make_shared<MemorySource>();
+    source->loseDevice();
+    startWorker(source);
+    ASSERT_TRUE(waitForCycles(2));
+    const std::size_t readsBefore = source->reads();
+    toolkit::pause(200);
+    // About 20 cycles of 10 ms; a thread that spun on the lost device would read thousands of
+    // times. A slow machine only makes fewer.
+    const std::size_t reads = source->reads() - readsBefore;
+    EXPECT_LE(reads, 40u);
+    EXPECT_GE(reads, 1u);
 }
 
 // ---- The waiting form of the stop ------------------------------------------------------------
 
 class AcquisitionThreadedStopWait : public ::testing::Test {
   protected:
-    void SetUp() override { app::resetScopeState(); }
-    void TearDown() override { app::scope.workerStopRequest = 0; }
+    void SetUp() override { state::resetScopeState(); }
+    void TearDown() override { scope.workerStopRequest = 0; }
 };
 
 std::atomic<bool> stubbornSawStop{false};
@@ -392,10 +331,10 @@ int stubbornWorker(void*) {
 
 // Answers the request at once, then stays alive until the test lets it go.
 int cooperativeWorker(void*) {
-    while (app::scope.workerStopRequest == 0) {
+    while (scope.workerStopRequest == 0) {
         toolkit::pause(2);
     }
-    app::scope.workerStopRequest = 0;
+    scope.workerStopRequest = 0;
     while (!cooperativeRelease) {
         if (toolkit::threadStopRequested()) {
             cooperativeKilled = true;
@@ -406,19 +345,17 @@ int cooperativeWorker(void*) {
 }
 
 TEST_F(AcquisitionThreadedStopWait, WithoutAThreadItWaitsOutAllPausesAndClearsTheFlag) {
-    app::scope.workerThread = 0;
-    stopAcquisition();
+    stopAcquisition(0);
     // Nobody else clears the flag: returning with 0 means the fiftieth pause was reached.
-    EXPECT_EQ(app::scope.workerStopRequest, 0);
+    EXPECT_EQ(scope.workerStopRequest, 0);
 }
 
 TEST_F(AcquisitionThreadedStopWait, ThreadThatNeverAnswersIsStoppedByForce) {
     stubbornSawStop = false;
     const int thread = toolkit::threadStart(stubbornWorker, nullptr);
     ASSERT_GT(thread, 0);
-    app::scope.workerThread = thread;
-    stopAcquisition();
-    EXPECT_EQ(app::scope.workerStopRequest, 0);
+    stopAcquisition(thread);
+    EXPECT_EQ(scope.workerStopRequest, 0);
     EXPECT_TRUE(waitUntil([] { return stubbornSawStop.load(); }));
 }
 
@@ -427,9 +364,8 @@ TEST_F(AcquisitionThreadedStopWait, ThreadThatAnswersIsNotStoppedByForce) {
     cooperativeKilled = false;
     const int thread = toolkit::threadStart(cooperativeWorker, nullptr);
     ASSERT_GT(thread, 0);
-    app::scope.workerThread = thread;
-    stopAcquisition();
-    EXPECT_EQ(app::scope.workerStopRequest, 0);
+    stopAcquisition(thread);
+    EXPECT_EQ(scope.workerStopRequest, 0);
     cooperativeRelease = true;
     ASSERT_TRUE(waitUntil([thread] { return toolkit::threadRunning(thread) == 0; }));
     EXPECT_FALSE(cooperativeKilled);
@@ -440,56 +376,93 @@ TEST_F(AcquisitionThreadedStopWait, ThreadThatAnswersIsNotStoppedByForce) {
 
 class AcquisitionThreadedKill : public AcquisitionThreadedFixture {};
 
-TEST_F(AcquisitionThreadedKill, KilledWorkerLeavesNoLockHeldAndNeverTouchesThePortAgain) {
-    startWorker();
+TEST_F(AcquisitionThreadedKill, KilledWorkerLeavesNoLockHeldAndNeverTouchesAnythingAgain) {
+    auto source = std::make_shared<MemorySource>();
+    startWorker(source);
     const FrameSpec a = frameA(), c = frameC();
-    Bytes burst;
     for (int k = 0; k < 7; ++k) {
-        burst = concat({burst, a.bytes()});
+        source->push(a.bytes());
     }
-    pty.send(burst);
-    ASSERT_TRUE(waitUntil([this] { return drawn() >= 1; }));
+    ASSERT_TRUE(waitUntil([this] { return recorder.count() >= 1; }));
 
-    const int handle = portHandleNow();
     toolkit::threadKill(worker);
     const int killed = worker;
     worker = 0;
 
     ASSERT_TRUE(waitUntil([] {
-        if (!app::scopeLock().try_lock()) {
+        if (!state::scopeLock().try_lock()) {
             return false;
         }
-        app::scopeLock().unlock();
+        state::scopeLock().unlock();
         return true;
     }));
 
-    // A worker that ignored the kill would close the port and clear this flag within a cycle.
-    app::scope.workerStopRequest = 1;
-    std::uint64_t cycles = acquisitionStats().cycles;
-    for (int quiet = 0; quiet < 5;) {
-        toolkit::pause(20);
-        const std::uint64_t now = acquisitionStats().cycles;
-        quiet = now == cycles ? quiet + 1 : 0;
-        cycles = now;
-    }
-    EXPECT_EQ(app::scope.workerStopRequest, 1);
-    EXPECT_EQ(portHandleNow(), handle);
+    // A worker that ignored the kill would close its source and clear this flag within a cycle.
+    scope.workerStopRequest = 1;
+    const std::size_t reads = source->reads();
+    toolkit::pause(100);
+    EXPECT_EQ(scope.workerStopRequest, 1);
+    EXPECT_FALSE(source->closed());
+    EXPECT_LE(source->reads(), reads + 1); // at most the read it was in the middle of
     EXPECT_EQ(toolkit::threadRunning(killed), 0);
 
-    // A new worker takes over the same port and draws.
-    app::scope.workerStopRequest = 0;
-    const std::size_t drawnBefore = drawn();
-    startWorker();
-    pty.send(c.bytes());
+    // A new worker takes over the same source and hands frames over.
+    scope.workerStopRequest = 0;
+    const std::size_t before = recorder.count();
+    startWorker(source);
+    source->push(c.bytes());
     ASSERT_TRUE(waitUntil([&] {
-        ScopeGuard guard(app::scopeLock());
-        return !snapshots.empty() && snapshots.size() > drawnBefore &&
-               snapshots.back().samples == c.samples;
+        return recorder.count() > before &&
+               recorder.at(recorder.count() - 1).channel.voltsText == c.voltsText;
     }));
-    app::scope.workerStopRequest = 1;
+}
+
+// ---- On a real pseudo-terminal ---------------------------------------------------------------
+
+class AcquisitionThreadedPty : public AcquisitionThreadedFixture {
+  protected:
+    void SetUp() override {
+        AcquisitionThreadedFixture::SetUp();
+        setenv("VELTRACE_COM1", pty.slavePath.c_str(), 1);
+        PortConfig config;
+        config.portName = "COM1";
+        port = openPort(config);
+        ASSERT_TRUE(port);
+    }
+    void TearDown() override {
+        AcquisitionThreadedFixture::TearDown();
+        unsetenv("VELTRACE_COM1");
+    }
+
+    Pty pty;
+    std::shared_ptr<SerialPort> port;
+};
+
+TEST_F(AcquisitionThreadedPty, FramesWrittenToTheDeviceAreHandedOverInOrder) {
+    startWorker(port);
+    const FrameSpec a = frameA(), b = frameB();
+    pty.send(a.bytes());
+    ASSERT_TRUE(waitUntil([this] { return recorder.count() == 1; }));
+    pty.send(slice(b.bytes(), 0, 50));
+    pty.send(slice(b.bytes(), 50, 138));
+    ASSERT_TRUE(waitUntil([this] { return recorder.count() == 2; }));
+    expectShows(recorder.at(0), a);
+    expectShows(recorder.at(1), b);
+}
+
+TEST_F(AcquisitionThreadedPty, FarSideClosingMidStreamNeitherCrashesNorStopsTheCycle) {
+    startWorker(port);
+    const Bytes frame = frameA().bytes();
+    const std::uint64_t base = acquisitionStats().bytesDecoded;
+    pty.send(slice(frame, 0, 70));
+    ASSERT_TRUE(waitUntil([&] { return acquisitionStats().bytesDecoded >= base + 70; }));
+    pty.closeMaster();
+    ASSERT_TRUE(waitForCycles(5)); // still cycling on a port that reads as end of file
+    EXPECT_EQ(recorder.count(), 0u);
+    scope.workerStopRequest = 1;
     ASSERT_TRUE(waitUntil([this] { return toolkit::threadRunning(worker) == 0; }));
-    EXPECT_EQ(portHandleNow(), 0);
-    EXPECT_EQ(app::scope.workerStopRequest, 0);
+    EXPECT_FALSE(port->isOpen());
+    EXPECT_EQ(scope.workerStopRequest, 0);
 }
 
 } // namespace

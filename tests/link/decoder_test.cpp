@@ -1,7 +1,7 @@
 // The frame decoder fed with byte streams built by the simulator's frame builder.
-#include "app/scope_state.h"
 #include "link/decoder.h"
 #include "simframes/frames.h"
+#include "state/scope_state.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +12,12 @@
 
 namespace {
 
-using veltrace::app::scope;
+// The channel that is current, as the acquisition thread hands it to the decoder.
+veltrace::state::ChannelData& current() {
+    return veltrace::state::scope.channel[veltrace::state::scope.currentChannel & 3];
+}
+
+using veltrace::state::scope;
 namespace sim = veltrace::sim;
 using Bytes = std::vector<std::uint8_t>;
 
@@ -26,26 +31,36 @@ struct DecodedState {
         DecodedState s;
         for (int i = 0; i < 129; ++i) {
             for (int c = 0; c < 4; ++c) {
-                s.samples[i][c] = scope.samples[i][c];
+                s.samples[i][c] = scope.channel[c].samples[i];
             }
         }
         for (int c = 0; c < 4; ++c) {
-            s.voltsText[c] = scope.voltsText[c];
-            s.timebaseText[c] = scope.timebaseText[c];
-            s.triggerText[c] = scope.triggerText[c];
-            s.voltsPerStep[c] = scope.voltsPerStep[c];
-            s.timePerSample[c] = scope.timePerSample[c];
+            s.voltsText[c] = scope.channel[c].voltsText;
+            s.timebaseText[c] = scope.channel[c].timebaseText;
+            s.triggerText[c] = scope.channel[c].triggerText;
+            s.voltsPerStep[c] = scope.channel[c].voltsPerStep;
+            s.timePerSample[c] = scope.channel[c].timePerSample;
         }
         return s;
     }
     bool operator==(const DecodedState&) const = default;
 };
 
+// The decoder under test; every test starts with a fresh one. It writes into the scope state's
+// channel that is current at each byte, as the acquisition thread has it do.
+veltrace::link::FrameDecoder decoder;
+
+void resetAll() {
+    veltrace::state::resetScopeState();
+    decoder = veltrace::link::FrameDecoder{};
+}
+
 // 1-based indices of the bytes at which the decoder reported a complete frame.
 std::vector<std::size_t> feed(const Bytes& bytes, std::size_t countBefore = 0) {
     std::vector<std::size_t> reports;
     for (std::size_t i = 0; i < bytes.size(); ++i) {
-        if (veltrace::link::decodeFrameByte(bytes[i]) == 1) {
+        if (veltrace::link::decodeFrameByte(decoder, bytes[i],
+                                            scope.channel[scope.currentChannel & 3]) == 1) {
             reports.push_back(countBefore + i + 1);
         }
     }
@@ -65,14 +80,14 @@ const sim::FrameSettings ac100vExt{0x18, 9, 0x09, 0x00}; // "AC 100V -> 10V/div"
 
 void expectChannelSamples(int channel, const sim::FrameSamplesArray& expected) {
     for (int i = 0; i < 129; ++i) {
-        EXPECT_EQ(scope.samples[i][channel], expected[i]) << "sample " << i;
+        EXPECT_EQ(scope.channel[channel].samples[i], expected[i]) << "sample " << i;
     }
 }
 
 class DecoderTest : public ::testing::Test {
   protected:
-    void SetUp() override { veltrace::app::resetScopeState(); }
-    void TearDown() override { veltrace::app::resetScopeState(); }
+    void SetUp() override { resetAll(); }
+    void TearDown() override { resetAll(); }
 };
 
 class DecoderFrameStream : public DecoderTest {};
@@ -81,11 +96,11 @@ TEST_F(DecoderFrameStream, OneFrameIsReportedAtItsLastByteAndStored) {
     const auto samples = ramp(7);
     EXPECT_EQ(feed(sim::buildFrame(dc10vInt, samples)), std::vector<std::size_t>{138});
     expectChannelSamples(0, samples);
-    EXPECT_EQ(scope.voltsText[0], "DC 10V -> 1V/div");
-    EXPECT_EQ(scope.timebaseText[0], "50\xB5s -> 0.5ms/div");
-    EXPECT_EQ(scope.triggerText[0], "+INT RUN +0.1");
-    EXPECT_FLOAT_EQ(scope.voltsPerStep[0], 0.15625f);
-    EXPECT_FLOAT_EQ(scope.timePerSample[0], 50.0f);
+    EXPECT_EQ(scope.channel[0].voltsText, "DC 10V -> 1V/div");
+    EXPECT_EQ(scope.channel[0].timebaseText, "50\xB5s -> 0.5ms/div");
+    EXPECT_EQ(scope.channel[0].triggerText, "+INT RUN +0.1");
+    EXPECT_FLOAT_EQ(scope.channel[0].voltsPerStep, 0.15625f);
+    EXPECT_FLOAT_EQ(scope.channel[0].timePerSample, 50.0f);
 }
 
 TEST_F(DecoderFrameStream, FrameSplitOverManyCallsEqualsOneRun) {
@@ -96,7 +111,7 @@ TEST_F(DecoderFrameStream, FrameSplitOverManyCallsEqualsOneRun) {
     const auto wholeReports = feed(stream);
     const DecodedState whole = DecodedState::capture();
 
-    veltrace::app::resetScopeState();
+    resetAll();
     std::vector<std::size_t> pieceReports;
     const std::size_t pieceSizes[] = {1, 3, 60, 2, 129, 17, 1, 200};
     std::size_t offset = 0;
@@ -120,8 +135,8 @@ TEST_F(DecoderFrameStream, TwoFramesInOneBufferReportAt138And276) {
     stream.insert(stream.end(), second.begin(), second.end());
     EXPECT_EQ(feed(stream), (std::vector<std::size_t>{138, 276}));
     expectChannelSamples(0, secondSamples);
-    EXPECT_EQ(scope.voltsText[0], "AC 100V -> 10V/div");
-    EXPECT_EQ(scope.triggerText[0], "-EXT SINGLE -0.5");
+    EXPECT_EQ(scope.channel[0].voltsText, "AC 100V -> 10V/div");
+    EXPECT_EQ(scope.channel[0].triggerText, "-EXT SINGLE -0.5");
 }
 
 TEST_F(DecoderFrameStream, EarlySyncAfter136BytesGivesNoReportAndRestarts) {
@@ -131,7 +146,7 @@ TEST_F(DecoderFrameStream, EarlySyncAfter136BytesGivesNoReportAndRestarts) {
     const Bytes second = sim::buildFrame(ac100vExt, secondSamples);
     stream.insert(stream.end(), second.begin(), second.end());
     EXPECT_EQ(feed(stream), std::vector<std::size_t>{137 + 138});
-    EXPECT_EQ(scope.voltsText[0], "AC 100V -> 10V/div");
+    EXPECT_EQ(scope.channel[0].voltsText, "AC 100V -> 10V/div");
     expectChannelSamples(0, secondSamples);
 }
 
@@ -147,29 +162,29 @@ TEST_F(DecoderFrameStream, StreamStartingMidFrameDecodesFromWrongPositionsUntilS
     const std::size_t tailLength = stream.size();
 
     EXPECT_TRUE(feed(stream).empty()); // 93 bytes never reach position 137
-    EXPECT_EQ(scope.voltsText[0], "DC 10V -> 1V/div");
-    EXPECT_EQ(scope.timebaseText[0], "0.1ms -> 1ms/div");
+    EXPECT_EQ(scope.channel[0].voltsText, "DC 10V -> 1V/div");
+    EXPECT_EQ(scope.channel[0].timebaseText, "0.1ms -> 1ms/div");
 
     const auto secondSamples = ramp(77);
     EXPECT_EQ(feed(sim::buildFrame(ac100vExt, secondSamples), tailLength),
               std::vector<std::size_t>{tailLength + 138});
-    EXPECT_EQ(scope.voltsText[0], "AC 100V -> 10V/div");
-    EXPECT_EQ(scope.timebaseText[0], "1ms -> 10ms/div");
+    EXPECT_EQ(scope.channel[0].voltsText, "AC 100V -> 10V/div");
+    EXPECT_EQ(scope.channel[0].timebaseText, "1ms -> 10ms/div");
     expectChannelSamples(0, secondSamples);
 }
 
 TEST_F(DecoderFrameStream, SyncValueAtSamplePositionRestartsWithSwitchesByteNext) {
     for (std::uint8_t sync = 0x7C; sync <= 0x7F; ++sync) {
-        veltrace::app::resetScopeState();
+        resetAll();
         Bytes stream = sim::buildFrame(ac100vExt, ramp(0));
         stream.resize(5 + 40); // into the samples
         stream.push_back(sync);
         stream.push_back(0x24);
         EXPECT_TRUE(feed(stream).empty());
-        EXPECT_EQ(scope.voltsText[0], "DC 10V -> 1V/div") << "sync " << int(sync);
-        EXPECT_EQ(scope.framePosition, 2) << "sync " << int(sync);
+        EXPECT_EQ(scope.channel[0].voltsText, "DC 10V -> 1V/div") << "sync " << int(sync);
+        EXPECT_EQ(decoder.framePosition, 2) << "sync " << int(sync);
         // The sync byte was not stored as sample 40.
-        EXPECT_EQ(scope.samples[40][0], 0) << "sync " << int(sync);
+        EXPECT_EQ(scope.channel[0].samples[40], 0) << "sync " << int(sync);
     }
 }
 
@@ -182,13 +197,13 @@ TEST_F(DecoderFrameStream, After118IgnoredBytesThe119thStandsAtSyncPosition) {
     const Bytes ignored(118, 0x24);
     EXPECT_TRUE(feed(ignored).empty());
     EXPECT_TRUE(DecodedState::capture() == afterFrame);
-    EXPECT_EQ(scope.framePosition, 0);
+    EXPECT_EQ(decoder.framePosition, 0);
 
     // A sync-less frame now: its first byte stands at position 0, and it is reported.
     sim::FrameSettings settings = dc10vInt;
     const Bytes frame = sim::buildFrame(settings, ramp(30), 0x00);
     EXPECT_EQ(feed(frame), std::vector<std::size_t>{138});
-    EXPECT_EQ(scope.voltsText[0], "DC 10V -> 1V/div");
+    EXPECT_EQ(scope.channel[0].voltsText, "DC 10V -> 1V/div");
     expectChannelSamples(0, ramp(30));
 }
 
@@ -198,9 +213,7 @@ TEST_F(DecoderFrameStream, ExtremeSampleValuesAreStoredAsReceived) {
         samples[i] = (i % 3 == 0) ? 0 : (i % 3 == 1 ? 123 : 61);
     }
     // Make sure a stale value could not pass for a stored 0.
-    for (auto& row : scope.samples) {
-        row[0] = 99;
-    }
+    scope.channel[0].samples.fill(99);
     feed(sim::buildFrame(dc10vInt, samples));
     expectChannelSamples(0, samples);
 }
@@ -232,16 +245,16 @@ TEST_F(DecoderChannelSelection, ChannelIsTakenAtEveryStoredByte) {
 
     for (int i = 0; i < 129; ++i) {
         const bool early = i <= 60;
-        EXPECT_EQ(scope.samples[i][1], early ? samples[i] : 0) << "sample " << i;
-        EXPECT_EQ(scope.samples[i][3], early ? 0 : samples[i]) << "sample " << i;
-        EXPECT_EQ(scope.samples[i][0], 0);
-        EXPECT_EQ(scope.samples[i][2], 0);
+        EXPECT_EQ(scope.channel[1].samples[i], early ? samples[i] : 0) << "sample " << i;
+        EXPECT_EQ(scope.channel[3].samples[i], early ? 0 : samples[i]) << "sample " << i;
+        EXPECT_EQ(scope.channel[0].samples[i], 0);
+        EXPECT_EQ(scope.channel[2].samples[i], 0);
     }
     // The settings arrived while channel 1 was selected.
-    EXPECT_EQ(scope.voltsText[1], "DC 10V -> 1V/div");
-    EXPECT_EQ(scope.triggerText[1], "+INT RUN +0.1");
-    EXPECT_TRUE(scope.voltsText[3].empty());
-    EXPECT_TRUE(scope.triggerText[3].empty());
+    EXPECT_EQ(scope.channel[1].voltsText, "DC 10V -> 1V/div");
+    EXPECT_EQ(scope.channel[1].triggerText, "+INT RUN +0.1");
+    EXPECT_TRUE(scope.channel[3].voltsText.empty());
+    EXPECT_TRUE(scope.channel[3].triggerText.empty());
 }
 
 TEST_F(DecoderChannelSelection, FramesForOneChannelLeaveTheOthersUntouched) {
@@ -252,23 +265,23 @@ TEST_F(DecoderChannelSelection, FramesForOneChannelLeaveTheOthersUntouched) {
     feed(sim::buildFrame(ac100vExt, samples));
     expectChannelSamples(2, ramp(1));
     expectChannelSamples(0, samples);
-    EXPECT_EQ(scope.voltsText[2], "DC 10V -> 1V/div");
-    EXPECT_EQ(scope.voltsText[0], "AC 100V -> 10V/div");
-    EXPECT_TRUE(scope.voltsText[1].empty());
-    EXPECT_FLOAT_EQ(scope.timePerSample[3], 0.0f);
+    EXPECT_EQ(scope.channel[2].voltsText, "DC 10V -> 1V/div");
+    EXPECT_EQ(scope.channel[0].voltsText, "AC 100V -> 10V/div");
+    EXPECT_TRUE(scope.channel[1].voltsText.empty());
+    EXPECT_FLOAT_EQ(scope.channel[3].timePerSample, 0.0f);
 }
 
 // The frame builder must produce what the decoder understands; otherwise the simulator and the
 // end-to-end tests would test nothing.
 TEST(FrameBuilder, ReadableChoicesDecodeToTheirTexts) {
-    veltrace::app::resetScopeState();
+    resetAll();
     using sim::Coupling, sim::Range, sim::Source, sim::Level;
-    veltrace::link::decodeSwitchesByte(sim::switchesByte(Coupling::Ac, Range::V100));
-    EXPECT_EQ(scope.voltsText[0], "AC 100V -> 10V/div");
-    veltrace::link::decodeSwitchesByte(sim::switchesByte(Coupling::Gnd, Range::V1));
-    EXPECT_EQ(scope.voltsText[0], "GND 1V -> 0.1V/div");
-    veltrace::link::decodeSwitchesByte(sim::switchesByte(Coupling::Dc, Range::V10));
-    EXPECT_EQ(scope.voltsText[0], "DC 10V -> 1V/div");
+    veltrace::link::decodeSwitchesByte(sim::switchesByte(Coupling::Ac, Range::V100), current());
+    EXPECT_EQ(scope.channel[0].voltsText, "AC 100V -> 10V/div");
+    veltrace::link::decodeSwitchesByte(sim::switchesByte(Coupling::Gnd, Range::V1), current());
+    EXPECT_EQ(scope.channel[0].voltsText, "GND 1V -> 0.1V/div");
+    veltrace::link::decodeSwitchesByte(sim::switchesByte(Coupling::Dc, Range::V10), current());
+    EXPECT_EQ(scope.channel[0].voltsText, "DC 10V -> 1V/div");
 
     const struct {
         Source source;
@@ -285,11 +298,11 @@ TEST(FrameBuilder, ReadableChoicesDecodeToTheirTexts) {
         {Source::Auto, true, Level::P01, "AUTO"},
     };
     for (const auto& c : cases) {
-        veltrace::link::decodeTriggerByte(sim::triggerByte(c.source, c.single));
-        veltrace::link::decodeLevelByte(sim::levelByte(c.level));
-        EXPECT_EQ(scope.triggerText[0], c.text);
+        veltrace::link::decodeTriggerByte(sim::triggerByte(c.source, c.single), current());
+        veltrace::link::decodeLevelByte(sim::levelByte(c.level), current());
+        EXPECT_EQ(scope.channel[0].triggerText, c.text);
     }
-    veltrace::app::resetScopeState();
+    resetAll();
 }
 
 TEST(FrameBuilder, FramesNeverCarryASyncPatternAfterTheSyncByte) {

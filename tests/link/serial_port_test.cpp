@@ -1,6 +1,5 @@
 // The serial layer on pseudo-terminals: which names map to which devices, what the probe lists,
 // how a port is opened and configured, exclusive use, draining, and closing.
-#include "app/scope_state.h"
 #include "link/pty.h"
 #include "link/serial_port.h"
 #include "toolkit/toolkit.h"
@@ -8,10 +7,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <fcntl.h>
 #include <string>
-#include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 #include <vector>
 
@@ -40,11 +40,10 @@ void unsetAllPorts() {
     }
 }
 
-// Waits (bounded) until the slave side holds at least `count` unread bytes.
-bool waitForPending(int fd, int count) {
+// Waits (bounded) until the port holds at least `count` unread bytes.
+bool waitForPending(const SerialPort& port, int count) {
     for (int i = 0; i < 500; ++i) {
-        int pending = 0;
-        if (ioctl(fd, FIONREAD, &pending) == 0 && pending >= count) {
+        if (port.pendingBytes() >= count) {
             return true;
         }
         toolkit::pause(2);
@@ -60,45 +59,21 @@ std::vector<std::uint8_t> pattern(int count, int start = 0) {
     return bytes;
 }
 
-struct ShownBox {
-    std::string caption;
-    std::string text;
-    int flags = 0;
-};
+using Buffer = std::array<std::uint8_t, 1024>;
 
-// Every test starts from a fresh scope state, isolated ports and a message box that records
-// instead of showing anything.
 class SerialFixture : public ::testing::Test {
   protected:
-    void SetUp() override {
-        app::resetScopeState();
-        isolatePorts();
-        toolkit::setMessageBoxHook(
-            [this](const std::string& caption, const std::string& text, int flags) {
-                boxes.push_back({caption, text, flags});
-                return 1;
-            });
-    }
-    void TearDown() override {
-        closePort(app::scope.portConfig);
-        toolkit::setMessageBoxHook(nullptr);
-        unsetAllPorts();
-    }
+    void SetUp() override { isolatePorts(); }
+    void TearDown() override { unsetAllPorts(); }
 
-    // Opens COM<n> mapped to the pty in a port record of its own.
-    int openOn(app::PortConfig& config, int n, const Pty& pty) {
+    // Opens COM<n> mapped to the pty.
+    static std::shared_ptr<SerialPort> openOn(int n, const Pty& pty) {
         mapPort(n, pty.slavePath);
+        PortConfig config;
         config.portName = "COM" + std::to_string(n);
         return openPort(config);
     }
-
-    std::vector<ShownBox> boxes;
 };
-
-std::string expectedMessage(const std::string& name) {
-    return "Com Port " + name +
-           " not available or busy. Use 'File'/'COM Port' on the menu to setup your ports.";
-}
 
 // ---- Names to devices ------------------------------------------------------------------------
 
@@ -145,217 +120,185 @@ TEST_F(PortProbe, ListsPresentPortsInAscendingOrderAndSkipsMissingOnes) {
     mapPort(2, b.slavePath);
     mapPort(7, c.slavePath);
     mapPort(9, "/nonexistent/veltrace-test/gone");
-    probePorts();
-    ASSERT_EQ(app::scope.comPortCount, 3);
-    EXPECT_EQ(app::scope.comPortNames[0], "COM2");
-    EXPECT_EQ(app::scope.comPortNames[1], "COM7");
-    EXPECT_EQ(app::scope.comPortNames[2], "COM16");
-    for (int i = 3; i < 16; ++i) {
-        EXPECT_EQ(app::scope.comPortNames[static_cast<std::size_t>(i)], "") << i;
-    }
-    EXPECT_TRUE(boxes.empty());
+    EXPECT_EQ(probePorts(), (std::vector<std::string>{"COM2", "COM7", "COM16"}));
 }
 
-TEST_F(PortProbe, NoPortsLeavesAnEmptyList) {
-    app::scope.comPortCount = 5; // a stale count must not survive
-    app::scope.comPortNames[0] = "COM9";
-    probePorts();
-    EXPECT_EQ(app::scope.comPortCount, 0);
-    EXPECT_EQ(app::scope.comPortNames[0], "");
+TEST_F(PortProbe, NoPortsGiveAnEmptyList) {
+    EXPECT_TRUE(probePorts().empty());
 }
 
 TEST_F(PortProbe, PortHeldByAnotherVeltraceIsListedAsBusy) {
     Pty held, free;
-    app::PortConfig other;
-    ASSERT_GT(openOn(other, 11, held), 0);
+    const auto other = openOn(11, held);
+    ASSERT_TRUE(other);
     mapPort(4, free.slavePath);
-    probePorts();
-    ASSERT_EQ(app::scope.comPortCount, 2);
-    EXPECT_EQ(app::scope.comPortNames[0], "COM4");
-    EXPECT_EQ(app::scope.comPortNames[1], "COM11");
+    EXPECT_EQ(probePorts(), (std::vector<std::string>{"COM4", "COM11"}));
     EXPECT_EQ(portPresence(held.slavePath), PortPresence::Busy);
     EXPECT_EQ(portPresence(free.slavePath), PortPresence::Free);
     EXPECT_EQ(portPresence("/nonexistent/veltrace-test/x"), PortPresence::Missing);
     // The probe itself must not keep anything open or locked.
-    app::PortConfig later;
-    EXPECT_GT(openOn(later, 4, free), 0);
-    closePort(later);
-    closePort(other);
+    EXPECT_TRUE(openOn(4, free));
 }
 
 // ---- Opening and configuring -----------------------------------------------------------------
 
 class PortOpenConfiguration : public SerialFixture {};
 
+TEST_F(PortOpenConfiguration, DefaultsAreNineteenTwoHundredSevenNoneOneWithoutFlowControl) {
+    const PortConfig config;
+    EXPECT_EQ(config.lineSettings.baudRate, 19200u);
+    EXPECT_EQ(config.lineSettings.byteSize, 7);
+    EXPECT_EQ(config.lineSettings.parity, Parity::None);
+    EXPECT_EQ(config.lineSettings.stopBits, 1);
+    EXPECT_FALSE(config.lineSettings.hardwareFlowControl ||
+                 config.lineSettings.softwareFlowControl || config.lineSettings.parityCheck ||
+                 config.lineSettings.dtrOn || config.lineSettings.rtsOn);
+    EXPECT_EQ(config.timeouts.readInterval, 0xFFFFFFFFu);
+    EXPECT_EQ(config.inQueueSize, 256u);
+}
+
 TEST_F(PortOpenConfiguration, AppliesRawSevenBitsNoParityOneStopAt19200) {
     Pty pty;
-    const int handle = openOn(app::scope.portConfig, 3, pty);
-    ASSERT_GT(handle, 0);
-    EXPECT_EQ(app::scope.portConfig.portHandle, handle);
-    EXPECT_TRUE(boxes.empty());
+    const auto port = openOn(3, pty);
+    ASSERT_TRUE(port);
+    EXPECT_EQ(port->portName(), "COM3");
 
-    const termios t = lastAppliedTermios();
-    EXPECT_EQ(cfgetispeed(&t), static_cast<speed_t>(B19200));
-    EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B19200));
-    EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS7));
-    EXPECT_EQ(t.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
-    EXPECT_EQ(t.c_cflag & (CLOCAL | CREAD), static_cast<tcflag_t>(CLOCAL | CREAD));
-    EXPECT_EQ(t.c_iflag & (IXON | IXOFF | IXANY | INPCK | ISTRIP | ICRNL | INLCR | IGNCR), 0u);
-    EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u);
-    EXPECT_EQ(t.c_oflag & OPOST, 0u);
-    EXPECT_EQ(t.c_cc[VMIN], 1);
-    EXPECT_EQ(t.c_cc[VTIME], 0);
+    const AppliedLineSettings applied = port->appliedLineSettings();
+    EXPECT_TRUE(applied.applied);
+    EXPECT_EQ(applied.baudRate, 19200u);
+    EXPECT_EQ(applied.dataBits, 7);
+    EXPECT_EQ(applied.parity, Parity::None);
+    EXPECT_EQ(applied.stopBits, 1);
+    EXPECT_FALSE(applied.parityCheck);
+    EXPECT_FALSE(applied.hardwareFlowControl);
+    EXPECT_FALSE(applied.softwareFlowControl);
+    EXPECT_TRUE(applied.raw);
+    EXPECT_TRUE(applied.receiverOn);
+    EXPECT_TRUE(applied.immediateReads);
 
     // The pseudo-terminal keeps CS8, but the raw mode itself really reached the device.
-    termios applied{};
-    ASSERT_EQ(tcgetattr(handle, &applied), 0);
-    EXPECT_EQ(applied.c_lflag & (ICANON | ECHO), 0u);
-    EXPECT_EQ(applied.c_cc[VMIN], 1);
-    EXPECT_EQ(cfgetispeed(&applied), static_cast<speed_t>(B19200));
-}
-
-TEST_F(PortOpenConfiguration, DescriptorIsNonBlockingAndClosedOnExec) {
-    Pty pty;
-    const int handle = openOn(app::scope.portConfig, 1, pty);
-    ASSERT_GT(handle, 0);
-    EXPECT_NE(fcntl(handle, F_GETFL) & O_NONBLOCK, 0);
-    EXPECT_NE(fcntl(handle, F_GETFD) & FD_CLOEXEC, 0);
-}
-
-TEST_F(PortOpenConfiguration, NeverHandsOutDescriptorZero) {
-    Pty pty;
-    const int savedInput = dup(0);
-    ASSERT_GE(savedInput, 0);
-    close(0); // the next open() would return 0, which the record reads as "closed"
-    const int handle = openOn(app::scope.portConfig, 1, pty);
-    dup2(savedInput, 0);
-    close(savedInput);
-    EXPECT_GT(handle, 0);
-    EXPECT_EQ(app::scope.portConfig.portHandle, handle);
-    pty.send({0x11, 0x22});
-    ASSERT_TRUE(waitForPending(handle, 2));
-    EXPECT_EQ(readPort(app::scope.portConfig), 2);
+    const int fd = open(pty.slavePath.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(fd, 0);
+    termios t{};
+    ASSERT_EQ(tcgetattr(fd, &t), 0);
+    close(fd);
+    EXPECT_EQ(t.c_lflag & (ICANON | ECHO), 0u);
+    EXPECT_EQ(t.c_cc[VMIN], 1);
+    EXPECT_EQ(cfgetispeed(&t), static_cast<speed_t>(B19200));
 }
 
 // ---- Failing opens ---------------------------------------------------------------------------
 
 class PortOpenFailure : public SerialFixture {};
 
-TEST_F(PortOpenFailure, SecondOpenOfAnOpenPortFailsAndNamesThePort) {
+TEST_F(PortOpenFailure, SecondOpenOfAnOpenPortFails) {
     Pty pty;
-    ASSERT_GT(openOn(app::scope.portConfig, 3, pty), 0);
-    app::PortConfig second;
-    second.portName = "COM3";
+    const auto first = openOn(3, pty);
+    ASSERT_TRUE(first);
     // Root ignores TIOCEXCL; the lock must keep the second open out all the same.
-    EXPECT_EQ(openPort(second), 0);
-    EXPECT_EQ(second.portHandle, 0);
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].caption, "info");
-    EXPECT_EQ(boxes[0].text, expectedMessage("COM3"));
-    EXPECT_EQ(boxes[0].flags, toolkit::MessageBoxOkExclamation);
+    EXPECT_FALSE(openOn(3, pty));
 
     // The first opener is undisturbed.
     pty.send({1, 2, 3});
-    ASSERT_TRUE(waitForPending(app::scope.portConfig.portHandle, 3));
-    EXPECT_EQ(readPort(app::scope.portConfig), 3);
+    ASSERT_TRUE(waitForPending(*first, 3));
+    Buffer buffer{};
+    EXPECT_EQ(first->readAvailable(buffer).count, 3u);
 }
 
-TEST_F(PortOpenFailure, NamesOutsideTheTableNeverOpenAnything) {
-    for (const std::string name : {"/etc/passwd", "COM17", "COM03", "com1"}) {
-        boxes.clear();
-        app::PortConfig config;
+TEST_F(PortOpenFailure, NamesOutsideTheTableAndMissingDevicesNeverOpen) {
+    for (const std::string name : {"/etc/passwd", "COM17", "COM03", "com1", "COM5"}) {
+        PortConfig config;
         config.portName = name;
-        EXPECT_EQ(openPort(config), 0) << name;
-        EXPECT_EQ(config.portHandle, 0) << name;
-        ASSERT_EQ(boxes.size(), 1u) << name;
-        EXPECT_EQ(boxes[0].text, expectedMessage(name));
+        EXPECT_FALSE(openPort(config)) << name;
     }
-}
-
-TEST_F(PortOpenFailure, MissingDeviceShowsTheMessageOnce) {
-    app::PortConfig config;
-    config.portName = "COM5";
-    config.portHandle = 0;
-    EXPECT_EQ(openPort(config), 0);
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, expectedMessage("COM5"));
 }
 
 // ---- Draining --------------------------------------------------------------------------------
 
 class PortRead : public SerialFixture {};
 
-TEST_F(PortRead, TakesExactly1024AndLeavesTheRestInOrderForTheNextCall) {
+TEST_F(PortRead, TakesWhatFitsAndLeavesTheRestInOrderForTheNextCall) {
     Pty pty;
-    const int handle = openOn(app::scope.portConfig, 1, pty);
-    ASSERT_GT(handle, 0);
+    const auto port = openOn(1, pty);
+    ASSERT_TRUE(port);
     const std::vector<std::uint8_t> sent = pattern(1500);
     pty.send(sent);
-    ASSERT_TRUE(waitForPending(handle, 1500));
+    ASSERT_TRUE(waitForPending(*port, 1500));
 
-    auto& config = app::scope.portConfig;
-    ASSERT_EQ(readPort(config), 1024);
-    EXPECT_EQ(config.rxCount, 1024);
-    std::vector<std::uint8_t> received(config.rxBuffer.begin(), config.rxBuffer.begin() + 1024);
+    Buffer buffer{};
+    ReadResult got = port->readAvailable(buffer);
+    ASSERT_EQ(got.count, 1024u);
+    EXPECT_FALSE(got.deviceLost);
+    std::vector<std::uint8_t> received(buffer.begin(), buffer.begin() + 1024);
 
-    ASSERT_EQ(readPort(config), 476);
-    EXPECT_EQ(config.rxCount, 476);
+    got = port->readAvailable(buffer);
+    ASSERT_EQ(got.count, 476u);
     // Each call fills from the start of the buffer.
-    received.insert(received.end(), config.rxBuffer.begin(), config.rxBuffer.begin() + 476);
+    received.insert(received.end(), buffer.begin(), buffer.begin() + 476);
     EXPECT_EQ(received, sent);
 }
 
-TEST_F(PortRead, NothingWaitingReturnsZeroAndClearsTheCount) {
+TEST_F(PortRead, NothingWaitingReadsNothing) {
     Pty pty;
-    ASSERT_GT(openOn(app::scope.portConfig, 1, pty), 0);
-    app::scope.portConfig.rxCount = 77;
-    EXPECT_EQ(readPort(app::scope.portConfig), 0);
-    EXPECT_EQ(app::scope.portConfig.rxCount, 0);
-}
-
-TEST_F(PortRead, ClosedPortReturnsZeroAndLeavesTheCountAlone) {
-    app::scope.portConfig.rxCount = 42;
-    EXPECT_EQ(readPort(app::scope.portConfig), 0);
-    EXPECT_EQ(app::scope.portConfig.rxCount, 42);
+    const auto port = openOn(1, pty);
+    ASSERT_TRUE(port);
+    Buffer buffer{};
+    const ReadResult got = port->readAvailable(buffer);
+    EXPECT_EQ(got.count, 0u);
+    EXPECT_FALSE(got.deviceLost);
 }
 
 TEST_F(PortRead, ControlCharactersArriveUntranslated) {
     Pty pty;
-    const int handle = openOn(app::scope.portConfig, 2, pty);
-    ASSERT_GT(handle, 0);
+    const auto port = openOn(2, pty);
+    ASSERT_TRUE(port);
     // Values a cooked line would translate or swallow: CR, NL, XON/XOFF, interrupt, EOF, DEL.
     const std::vector<std::uint8_t> sent = {0x0D, 0x0A, 0x11, 0x13, 0x03, 0x04, 0x7F, 0x00, 0x1A};
     pty.send(sent);
-    ASSERT_TRUE(waitForPending(handle, static_cast<int>(sent.size())));
-    ASSERT_EQ(readPort(app::scope.portConfig), static_cast<int>(sent.size()));
-    EXPECT_TRUE(std::equal(sent.begin(), sent.end(), app::scope.portConfig.rxBuffer.begin()));
+    ASSERT_TRUE(waitForPending(*port, static_cast<int>(sent.size())));
+    Buffer buffer{};
+    ASSERT_EQ(port->readAvailable(buffer).count, sent.size());
+    EXPECT_TRUE(std::equal(sent.begin(), sent.end(), buffer.begin()));
 }
 
-TEST_F(PortRead, FarSideGoneReadsAsNothing) {
+TEST_F(PortRead, FarSideGoneReadsAsNothingAndReportsTheDeviceLost) {
     Pty pty;
-    ASSERT_GT(openOn(app::scope.portConfig, 1, pty), 0);
+    const auto port = openOn(1, pty);
+    ASSERT_TRUE(port);
     pty.closeMaster();
-    EXPECT_EQ(readPort(app::scope.portConfig), 0);
-    EXPECT_EQ(readPort(app::scope.portConfig), 0);
-    EXPECT_NE(app::scope.portConfig.portHandle, 0); // still open until closed
+    Buffer buffer{};
+    for (int i = 0; i < 2; ++i) {
+        const ReadResult got = port->readAvailable(buffer);
+        EXPECT_EQ(got.count, 0u);
+        EXPECT_TRUE(got.deviceLost);
+    }
+    EXPECT_TRUE(port->isOpen()); // still open until closed
 }
 
 // ---- Closing ---------------------------------------------------------------------------------
 
 class PortClose : public SerialFixture {};
 
-TEST_F(PortClose, TwiceIsHarmlessAndReleasesThePortForTheNextOpen) {
+TEST_F(PortClose, TwiceIsHarmlessReadsNothingAndReleasesThePortForTheNextOpen) {
     Pty pty;
-    ASSERT_GT(openOn(app::scope.portConfig, 6, pty), 0);
-    EXPECT_EQ(closePort(app::scope.portConfig), 0);
-    EXPECT_EQ(app::scope.portConfig.portHandle, 0);
-    EXPECT_EQ(closePort(app::scope.portConfig), 0);
-    EXPECT_EQ(app::scope.portConfig.portHandle, 0);
+    const auto port = openOn(6, pty);
+    ASSERT_TRUE(port);
+    pty.send({1, 2, 3});
+    ASSERT_TRUE(waitForPending(*port, 3));
+    port->close();
+    EXPECT_FALSE(port->isOpen());
+    port->close();
+    // Bytes that had arrived before the close are not read from a closed port.
+    Buffer buffer{};
+    EXPECT_EQ(port->readAvailable(buffer).count, 0u);
     // The exclusive lock went with the descriptor.
-    app::PortConfig again;
-    EXPECT_GT(openOn(again, 6, pty), 0);
-    closePort(again);
-    EXPECT_TRUE(boxes.empty());
+    EXPECT_TRUE(openOn(6, pty));
+}
+
+TEST_F(PortClose, ThePortClosesWhenItsLastHolderLetsGo) {
+    Pty pty;
+    openOn(6, pty).reset();
+    EXPECT_TRUE(openOn(6, pty));
 }
 
 } // namespace

@@ -1,7 +1,7 @@
 // The four settings bytes of a frame turned into texts and scale factors.
-#include "app/scope_state.h"
 #include "link/decoder.h"
 #include "simframes/frames.h"
+#include "state/scope_state.h"
 
 #include <gtest/gtest.h>
 
@@ -11,16 +11,21 @@
 
 namespace {
 
-using veltrace::app::scope;
+// The channel that is current, as the acquisition thread hands it to the decoder.
+veltrace::state::ChannelData& current() {
+    return veltrace::state::scope.channel[veltrace::state::scope.currentChannel & 3];
+}
+
 using veltrace::link::decodeLevelByte;
 using veltrace::link::decodeSwitchesByte;
 using veltrace::link::decodeTimebaseByte;
 using veltrace::link::decodeTriggerByte;
+using veltrace::state::scope;
 
 class SettingsDecodingTest : public ::testing::Test {
   protected:
-    void SetUp() override { veltrace::app::resetScopeState(); }
-    void TearDown() override { veltrace::app::resetScopeState(); }
+    void SetUp() override { veltrace::state::resetScopeState(); }
+    void TearDown() override { veltrace::state::resetScopeState(); }
 };
 
 class SwitchesByteDecoding : public SettingsDecodingTest {};
@@ -42,33 +47,34 @@ TEST_F(SwitchesByteDecoding, EveryCouplingAndRangeRow) {
             // Bits 0, 1 and 6 are not examined.
             for (std::uint8_t extra : {0x00, 0x01, 0x02, 0x40, 0x43}) {
                 const std::uint8_t byte = coupling.bits | range.bits | extra;
-                scope.voltsPerStep[0] = -1.0f;
-                decodeSwitchesByte(byte);
-                EXPECT_EQ(scope.voltsText[0], std::string(coupling.text) + range.text)
+                scope.channel[0].voltsPerStep = -1.0f;
+                decodeSwitchesByte(byte, current());
+                EXPECT_EQ(scope.channel[0].voltsText, std::string(coupling.text) + range.text)
                     << "byte " << int(byte);
-                EXPECT_EQ(scope.voltsPerStep[0], range.voltsPerStep) << "byte " << int(byte);
+                EXPECT_EQ(scope.channel[0].voltsPerStep, range.voltsPerStep)
+                    << "byte " << int(byte);
             }
         }
     }
 }
 
 TEST_F(SwitchesByteDecoding, WorkedExamples) {
-    decodeSwitchesByte(0x24);
-    EXPECT_EQ(scope.voltsText[0], "DC 10V -> 1V/div");
-    EXPECT_EQ(scope.voltsPerStep[0], 0.15625f);
-    decodeSwitchesByte(0x00);
-    EXPECT_EQ(scope.voltsText[0], "GND 1V -> 0.1V/div");
-    EXPECT_EQ(scope.voltsPerStep[0], 0.015625f);
+    decodeSwitchesByte(0x24, current());
+    EXPECT_EQ(scope.channel[0].voltsText, "DC 10V -> 1V/div");
+    EXPECT_EQ(scope.channel[0].voltsPerStep, 0.15625f);
+    decodeSwitchesByte(0x00, current());
+    EXPECT_EQ(scope.channel[0].voltsText, "GND 1V -> 0.1V/div");
+    EXPECT_EQ(scope.channel[0].voltsPerStep, 0.015625f);
 }
 
 TEST_F(SwitchesByteDecoding, BothRangeBitsKeepVoltsPerStepAndShowCouplingAlone) {
-    decodeSwitchesByte(0x18); // AC, 100 V
-    decodeSwitchesByte(0x2C);
-    EXPECT_EQ(scope.voltsText[0], "DC ");
-    EXPECT_EQ(scope.voltsPerStep[0], 1.5625f);
-    decodeSwitchesByte(0x0C);
-    EXPECT_EQ(scope.voltsText[0], "GND ");
-    EXPECT_EQ(scope.voltsPerStep[0], 1.5625f);
+    decodeSwitchesByte(0x18, current()); // AC, 100 V
+    decodeSwitchesByte(0x2C, current());
+    EXPECT_EQ(scope.channel[0].voltsText, "DC ");
+    EXPECT_EQ(scope.channel[0].voltsPerStep, 1.5625f);
+    decodeSwitchesByte(0x0C, current());
+    EXPECT_EQ(scope.channel[0].voltsText, "GND ");
+    EXPECT_EQ(scope.channel[0].voltsPerStep, 1.5625f);
 }
 
 class TimebaseByteDecoding : public SettingsDecodingTest {};
@@ -85,9 +91,9 @@ TEST_F(TimebaseByteDecoding, EveryCode) {
         {"0.5ms -> 5ms/div", 500.0f},     {"1ms -> 10ms/div", 1000.0f},
     };
     for (int code = 0; code < 10; ++code) {
-        decodeTimebaseByte(static_cast<std::uint8_t>(code));
-        EXPECT_EQ(scope.timebaseText[0], rows[code].text) << "code " << code;
-        EXPECT_EQ(scope.timePerSample[0], rows[code].timePerSample) << "code " << code;
+        decodeTimebaseByte(static_cast<std::uint8_t>(code), current());
+        EXPECT_EQ(scope.channel[0].timebaseText, rows[code].text) << "code " << code;
+        EXPECT_EQ(scope.channel[0].timePerSample, rows[code].timePerSample) << "code " << code;
         // The simulator's time axis must agree with what the program shows.
         EXPECT_FLOAT_EQ(static_cast<float>(veltrace::sim::timePerSampleUs(code)),
                         rows[code].timePerSample);
@@ -95,11 +101,11 @@ TEST_F(TimebaseByteDecoding, EveryCode) {
 }
 
 TEST_F(TimebaseByteDecoding, CodesAboveNineChangeNothing) {
-    decodeTimebaseByte(6);
+    decodeTimebaseByte(6, current());
     for (int code = 10; code < 128; ++code) {
-        decodeTimebaseByte(static_cast<std::uint8_t>(code));
-        EXPECT_EQ(scope.timebaseText[0], "50\xB5s -> 0.5ms/div") << "code " << code;
-        EXPECT_EQ(scope.timePerSample[0], 50.0f) << "code " << code;
+        decodeTimebaseByte(static_cast<std::uint8_t>(code), current());
+        EXPECT_EQ(scope.channel[0].timebaseText, "50\xB5s -> 0.5ms/div") << "code " << code;
+        EXPECT_EQ(scope.channel[0].timePerSample, 50.0f) << "code " << code;
     }
 }
 
@@ -111,31 +117,31 @@ TEST_F(TriggerByteDecoding, EverySourceInBothRunModes) {
         const char* source;
     } rows[] = {{0x08, "-EXT"}, {0x10, "+EXT"}, {0x20, "-INT"}, {0x40, "+INT"}};
     for (const auto& row : rows) {
-        decodeTriggerByte(row.bit);
-        EXPECT_EQ(scope.triggerText[0], std::string(row.source) + " RUN");
-        decodeTriggerByte(row.bit | 0x01);
-        EXPECT_EQ(scope.triggerText[0], std::string(row.source) + " SINGLE");
+        decodeTriggerByte(row.bit, current());
+        EXPECT_EQ(scope.channel[0].triggerText, std::string(row.source) + " RUN");
+        decodeTriggerByte(row.bit | 0x01, current());
+        EXPECT_EQ(scope.channel[0].triggerText, std::string(row.source) + " SINGLE");
     }
 }
 
 TEST_F(TriggerByteDecoding, HighestSourceBitWins) {
-    decodeTriggerByte(0x50);
-    EXPECT_EQ(scope.triggerText[0], "+INT RUN");
-    decodeTriggerByte(0x38);
-    EXPECT_EQ(scope.triggerText[0], "-INT RUN");
-    decodeTriggerByte(0x19);
-    EXPECT_EQ(scope.triggerText[0], "+EXT SINGLE");
-    decodeTriggerByte(0x7B); // every source bit, bits 1 and 0 as well
-    EXPECT_EQ(scope.triggerText[0], "+INT SINGLE");
+    decodeTriggerByte(0x50, current());
+    EXPECT_EQ(scope.channel[0].triggerText, "+INT RUN");
+    decodeTriggerByte(0x38, current());
+    EXPECT_EQ(scope.channel[0].triggerText, "-INT RUN");
+    decodeTriggerByte(0x19, current());
+    EXPECT_EQ(scope.channel[0].triggerText, "+EXT SINGLE");
+    decodeTriggerByte(0x7B, current()); // every source bit, bits 1 and 0 as well
+    EXPECT_EQ(scope.channel[0].triggerText, "+INT SINGLE");
 }
 
 TEST_F(TriggerByteDecoding, AutoIgnoresRunModeAndLevel) {
     for (std::uint8_t byte : {0x00, 0x01}) {
-        decodeTriggerByte(byte);
-        EXPECT_EQ(scope.triggerText[0], "AUTO");
+        decodeTriggerByte(byte, current());
+        EXPECT_EQ(scope.channel[0].triggerText, "AUTO");
         for (std::uint8_t level : {0x00, 0x04, 0x10, 0x7B}) {
-            decodeLevelByte(level);
-            EXPECT_EQ(scope.triggerText[0], "AUTO") << "level " << int(level);
+            decodeLevelByte(level, current());
+            EXPECT_EQ(scope.channel[0].triggerText, "AUTO") << "level " << int(level);
         }
     }
 }
@@ -149,53 +155,54 @@ TEST_F(LevelByteDecoding, EveryLevelRow) {
     } rows[] = {{0x00, " -0.5"}, {0x04, " +0.5"}, {0x08, " +0.3"},
                 {0x10, " +0.1"}, {0x20, " -0.1"}, {0x40, " -0.3"}};
     for (const auto& row : rows) {
-        decodeTriggerByte(0x20);
-        decodeLevelByte(row.byte);
-        EXPECT_EQ(scope.triggerText[0], std::string("-INT RUN") + row.level);
+        decodeTriggerByte(0x20, current());
+        decodeLevelByte(row.byte, current());
+        EXPECT_EQ(scope.channel[0].triggerText, std::string("-INT RUN") + row.level);
     }
 }
 
 TEST_F(LevelByteDecoding, TwoLevelBitsAppendTwoTexts) {
-    decodeTriggerByte(0x40);
-    decodeLevelByte(0x0C);
-    EXPECT_EQ(scope.triggerText[0], "+INT RUN +0.5 +0.3");
+    decodeTriggerByte(0x40, current());
+    decodeLevelByte(0x0C, current());
+    EXPECT_EQ(scope.channel[0].triggerText, "+INT RUN +0.5 +0.3");
 }
 
 TEST_F(LevelByteDecoding, OnlyBitsZeroAndOneAppendNothing) {
     for (std::uint8_t byte : {0x01, 0x02, 0x03}) {
-        decodeTriggerByte(0x10);
-        decodeLevelByte(byte);
-        EXPECT_EQ(scope.triggerText[0], "+EXT RUN") << "level " << int(byte);
+        decodeTriggerByte(0x10, current());
+        decodeLevelByte(byte, current());
+        EXPECT_EQ(scope.channel[0].triggerText, "+EXT RUN") << "level " << int(byte);
     }
 }
 
 TEST_F(LevelByteDecoding, WorkedExamples) {
-    decodeTriggerByte(0x40);
-    EXPECT_EQ(scope.triggerText[0], "+INT RUN"); // what a redraw between the two bytes shows
-    decodeLevelByte(0x10);
-    EXPECT_EQ(scope.triggerText[0], "+INT RUN +0.1");
-    decodeTriggerByte(0x09);
-    decodeLevelByte(0x00);
-    EXPECT_EQ(scope.triggerText[0], "-EXT SINGLE -0.5");
+    decodeTriggerByte(0x40, current());
+    EXPECT_EQ(scope.channel[0].triggerText,
+              "+INT RUN"); // what a redraw between the two bytes shows
+    decodeLevelByte(0x10, current());
+    EXPECT_EQ(scope.channel[0].triggerText, "+INT RUN +0.1");
+    decodeTriggerByte(0x09, current());
+    decodeLevelByte(0x00, current());
+    EXPECT_EQ(scope.channel[0].triggerText, "-EXT SINGLE -0.5");
 }
 
 class SettingsDecodingChannels : public SettingsDecodingTest {};
 
 TEST_F(SettingsDecodingChannels, EachDecoderWritesOnlyTheCurrentChannel) {
     scope.currentChannel = 3;
-    decodeSwitchesByte(0x24);
-    decodeTimebaseByte(9);
-    decodeTriggerByte(0x40);
-    decodeLevelByte(0x10);
-    EXPECT_EQ(scope.voltsText[3], "DC 10V -> 1V/div");
-    EXPECT_EQ(scope.timebaseText[3], "1ms -> 10ms/div");
-    EXPECT_EQ(scope.triggerText[3], "+INT RUN +0.1");
+    decodeSwitchesByte(0x24, current());
+    decodeTimebaseByte(9, current());
+    decodeTriggerByte(0x40, current());
+    decodeLevelByte(0x10, current());
+    EXPECT_EQ(scope.channel[3].voltsText, "DC 10V -> 1V/div");
+    EXPECT_EQ(scope.channel[3].timebaseText, "1ms -> 10ms/div");
+    EXPECT_EQ(scope.channel[3].triggerText, "+INT RUN +0.1");
     for (int c = 0; c < 3; ++c) {
-        EXPECT_TRUE(scope.voltsText[c].empty());
-        EXPECT_TRUE(scope.timebaseText[c].empty());
-        EXPECT_TRUE(scope.triggerText[c].empty());
-        EXPECT_EQ(scope.voltsPerStep[c], 0.0f);
-        EXPECT_EQ(scope.timePerSample[c], 0.0f);
+        EXPECT_TRUE(scope.channel[c].voltsText.empty());
+        EXPECT_TRUE(scope.channel[c].timebaseText.empty());
+        EXPECT_TRUE(scope.channel[c].triggerText.empty());
+        EXPECT_EQ(scope.channel[c].voltsPerStep, 0.0f);
+        EXPECT_EQ(scope.channel[c].timePerSample, 0.0f);
     }
 }
 
@@ -204,27 +211,27 @@ TEST_F(SettingsDecodingChannels, EachDecoderWritesOnlyTheCurrentChannel) {
 class MendedCombinationsDecoding : public SettingsDecodingTest {};
 
 TEST_F(MendedCombinationsDecoding, BothCouplingBitsShowTheRangeAlone) {
-    decodeSwitchesByte(0x24);
-    decodeSwitchesByte(0x30 | 0x04);
-    EXPECT_EQ(scope.voltsText[0], "10V -> 1V/div");
-    EXPECT_EQ(scope.voltsPerStep[0], 0.15625f);
-    decodeSwitchesByte(0x30 | 0x08);
-    EXPECT_EQ(scope.voltsText[0], "100V -> 10V/div");
-    decodeSwitchesByte(0x3C); // no row for either part
-    EXPECT_EQ(scope.voltsText[0], "");
-    EXPECT_EQ(scope.voltsPerStep[0], 1.5625f);
+    decodeSwitchesByte(0x24, current());
+    decodeSwitchesByte(0x30 | 0x04, current());
+    EXPECT_EQ(scope.channel[0].voltsText, "10V -> 1V/div");
+    EXPECT_EQ(scope.channel[0].voltsPerStep, 0.15625f);
+    decodeSwitchesByte(0x30 | 0x08, current());
+    EXPECT_EQ(scope.channel[0].voltsText, "100V -> 10V/div");
+    decodeSwitchesByte(0x3C, current()); // no row for either part
+    EXPECT_EQ(scope.channel[0].voltsText, "");
+    EXPECT_EQ(scope.channel[0].voltsPerStep, 1.5625f);
 }
 
 TEST_F(MendedCombinationsDecoding, NoSourceBitShowsTheRunWordAndLevel) {
-    decodeTriggerByte(0x40);
-    decodeLevelByte(0x10);
-    decodeTriggerByte(0x02);
-    EXPECT_EQ(scope.triggerText[0], "RUN");
-    decodeLevelByte(0x10);
-    EXPECT_EQ(scope.triggerText[0], "RUN +0.1");
-    decodeTriggerByte(0x05);
-    decodeLevelByte(0x00);
-    EXPECT_EQ(scope.triggerText[0], "SINGLE -0.5");
+    decodeTriggerByte(0x40, current());
+    decodeLevelByte(0x10, current());
+    decodeTriggerByte(0x02, current());
+    EXPECT_EQ(scope.channel[0].triggerText, "RUN");
+    decodeLevelByte(0x10, current());
+    EXPECT_EQ(scope.channel[0].triggerText, "RUN +0.1");
+    decodeTriggerByte(0x05, current());
+    decodeLevelByte(0x00, current());
+    EXPECT_EQ(scope.channel[0].triggerText, "SINGLE -0.5");
 }
 
 TEST_F(MendedCombinationsDecoding, TextsNeverGrowOverAHundredFrames) {
@@ -239,19 +246,20 @@ TEST_F(MendedCombinationsDecoding, TextsNeverGrowOverAHundredFrames) {
         stream.insert(stream.end(), next.begin(), next.end());
     }
     std::size_t longestVolts = 0, longestTrigger = 0, reports = 0;
+    veltrace::link::FrameDecoder decoder;
     for (std::uint8_t byte : stream) {
-        reports += veltrace::link::decodeFrameByte(byte);
-        longestVolts = std::max(longestVolts, scope.voltsText[0].size());
+        reports += veltrace::link::decodeFrameByte(decoder, byte, current());
+        longestVolts = std::max(longestVolts, scope.channel[0].voltsText.size());
         if (reports >= 1) {
-            longestTrigger = std::max(longestTrigger, scope.triggerText[0].size());
+            longestTrigger = std::max(longestTrigger, scope.channel[0].triggerText.size());
         }
     }
     EXPECT_EQ(reports, 101u);
     EXPECT_EQ(longestVolts, std::string("DC 10V -> 1V/div").size());
     EXPECT_EQ(longestTrigger, std::string("SINGLE +0.5 +0.3").size());
     // The last frame: switches 0x3C, trigger 0x07 (bits 1 and 2, single), level bits 2 and 3.
-    EXPECT_EQ(scope.voltsText[0], "");
-    EXPECT_EQ(scope.triggerText[0], "SINGLE +0.5 +0.3");
+    EXPECT_EQ(scope.channel[0].voltsText, "");
+    EXPECT_EQ(scope.channel[0].triggerText, "SINGLE +0.5 +0.3");
 }
 
 } // namespace

@@ -1,11 +1,11 @@
 // Golden pictures: a handful of fixed scenes whose screen images and capture files are compared
 // with checksums recorded once, so that any change to what is drawn or saved shows at once, pixel
 // for pixel and byte for byte.
-#include "display/display.h"
+#include "app/app.h"
 
 #include "app/controls.h"
-#include "app/scope_state.h"
 #include "simframes/frames.h"
+#include "state/scope_state.h"
 #include "toolkit/toolkit.h"
 
 #include <gtest/gtest.h>
@@ -43,15 +43,16 @@ void loadWave(int c, sim::Waveform waveform, double frequencyHz, int amplitude, 
     std::uint32_t noise = 0x1234u + static_cast<std::uint32_t>(c);
     const sim::FrameSamplesArray samples = sim::sampleWaveform(
         sim::WaveShape{waveform, frequencyHz, amplitude, offset}, timePerSampleUs, 0.0, noise);
-    for (int i = 0; i < app::SampleSlots; ++i) {
-        app::scope.samples[i][c] = samples[static_cast<std::size_t>(i)];
+    for (int i = 0; i < state::SampleSlots; ++i) {
+        state::scope.channel[c].samples[static_cast<std::size_t>(i)] =
+            samples[static_cast<std::size_t>(i)];
     }
 }
 
 class GoldenPictures : public testing::Test {
   protected:
     void SetUp() override {
-        app::resetScopeState();
+        state::resetScopeState();
         ASSERT_NE(toolkit::toolkitInit(), 0);
         ASSERT_NE(toolkit::fontLoad(app::FontCapture, "Arial", 8), 0);
         loadWave(0, sim::Waveform::Sine, 1000.0, 40, 32, 50.0);
@@ -60,12 +61,12 @@ class GoldenPictures : public testing::Test {
         loadWave(3, sim::Waveform::Noise, 0.0, 20, 32, 50.0);
         const char* const volts[4] = {"DC 10V -> 1V/div", "AC 1V -> 0.1V/div",
                                       "GND 100V -> 10V/div", "DC 1V -> 0.1V/div"};
-        for (int c = 0; c < app::ChannelCount; ++c) {
-            app::scope.timebaseText[c] = "50\xB5s -> 0.5ms/div";
-            app::scope.voltsText[c] = volts[c];
-            app::scope.triggerText[c] = "+INT RUN +0.1";
-            app::scope.timePerSample[c] = 50.0f;
-            app::scope.voltsPerStep[c] = 0.15625f;
+        for (int c = 0; c < state::ChannelCount; ++c) {
+            state::scope.channel[c].timebaseText = "50\xB5s -> 0.5ms/div";
+            state::scope.channel[c].voltsText = volts[c];
+            state::scope.channel[c].triggerText = "+INT RUN +0.1";
+            state::scope.channel[c].timePerSample = 50.0f;
+            state::scope.channel[c].voltsPerStep = 0.15625f;
         }
         previousDir_ = fs::current_path();
         char pattern[] = "/tmp/veltrace-golden-XXXXXX";
@@ -99,11 +100,11 @@ class GoldenPictures : public testing::Test {
     }
 
     void setCursors(int c, int mode, int o, int u, int l, int r) {
-        app::scope.cursorMode[c] = static_cast<std::uint8_t>(mode);
-        app::scope.posHLineO[c] = static_cast<std::int16_t>(o);
-        app::scope.posHLineU[c] = static_cast<std::int16_t>(u);
-        app::scope.posVLineL[c] = static_cast<std::int16_t>(l);
-        app::scope.posVLineR[c] = static_cast<std::int16_t>(r);
+        state::scope.cursors[c].cursorMode = static_cast<state::CursorMode>(mode);
+        state::scope.cursors[c].posHLineO = static_cast<std::int16_t>(o);
+        state::scope.cursors[c].posHLineU = static_cast<std::int16_t>(u);
+        state::scope.cursors[c].posVLineL = static_cast<std::int16_t>(l);
+        state::scope.cursors[c].posVLineR = static_cast<std::int16_t>(r);
     }
 
     fs::path previousDir_;
@@ -119,7 +120,7 @@ TEST_F(GoldenPictures, OneChannelScreenInEveryCursorMode) {
     };
     for (int mode = 0; mode < 4; ++mode) {
         setCursors(0, mode, 37, 420, 55, 300 + 70 * mode);
-        display::renderScreen(0);
+        app::renderScreen();
         EXPECT_EQ(imageChecksum(app::BitmapScreen), expected[mode])
             << "mode " << mode << ": 0x" << std::hex << imageChecksum(app::BitmapScreen);
     }
@@ -127,7 +128,7 @@ TEST_F(GoldenPictures, OneChannelScreenInEveryCursorMode) {
 
 TEST_F(GoldenPictures, CursorsOutsideThePictureAreClippedAway) {
     setCursors(0, 3, 0, 600, 2, 510);
-    display::renderScreen(0);
+    app::renderScreen();
     EXPECT_EQ(imageChecksum(app::BitmapScreen), 0x6afb790860f6c068ull)
         << std::hex << imageChecksum(app::BitmapScreen);
 }
@@ -139,11 +140,11 @@ TEST_F(GoldenPictures, FourChannelStrips) {
         0x393abc81345c4801ull,
         0x41e57ead9d1af651ull,
     };
-    app::scope.fourChannelView = 1;
-    for (int c = 0; c < app::ChannelCount; ++c) {
+    state::scope.fourChannelView = 1;
+    for (int c = 0; c < state::ChannelCount; ++c) {
         setCursors(c, c, 9 + c, 100 + 5 * c, 40 * c, 450 - 30 * c);
-        app::scope.currentChannel = static_cast<std::uint8_t>(c);
-        display::renderStrip(0);
+        state::scope.currentChannel = static_cast<std::uint8_t>(c);
+        app::renderStrip(state::scope.currentChannel);
         EXPECT_EQ(imageChecksum(app::BitmapChannel1 + c), expected[c])
             << "channel " << c << ": 0x" << std::hex << imageChecksum(app::BitmapChannel1 + c);
     }
@@ -152,20 +153,20 @@ TEST_F(GoldenPictures, FourChannelStrips) {
 TEST_F(GoldenPictures, CaptureFilesOfBothViews) {
     // The overlay shows the readouts of the update before the capture.
     setCursors(0, 3, 37, 420, 55, 300);
-    display::renderScreen(0);
-    display::renderScreen(1);
+    app::renderScreen();
+    app::captureCurrentView();
     EXPECT_EQ(takeCaptureChecksum(), 0xe2af057ce0405f13ull) << "screen";
 
-    app::scope.fourChannelView = 1;
-    app::scope.currentChannel = 2;
+    state::scope.fourChannelView = 1;
+    state::scope.currentChannel = 2;
     setCursors(2, 1, 20, 90, 10, 502);
-    display::renderStrip(0);
-    display::renderStrip(1);
+    app::renderStrip(state::scope.currentChannel);
+    app::captureCurrentView();
     EXPECT_EQ(takeCaptureChecksum(), 0xade2556de300b8edull) << "strip";
 
     setCursors(2, 2, 20, 90, 10, 502);
-    display::renderStrip(0);
-    display::renderStrip(1);
+    app::renderStrip(state::scope.currentChannel);
+    app::captureCurrentView();
     EXPECT_EQ(takeCaptureChecksum(), 0x78acb3565b375cccull) << "strip, time readout";
 }
 

@@ -1,6 +1,6 @@
 // The INI settings file: reading with the profile-file rules, writing one key while keeping the
 // rest of the file byte for byte, and never damaging the file when a write fails.
-#include "app/settings.h"
+#include "state/settings.h"
 
 #include <gtest/gtest.h>
 
@@ -18,8 +18,8 @@
 namespace {
 
 namespace fs = std::filesystem;
-using veltrace::app::readSetting;
-using veltrace::app::writeSetting;
+using veltrace::state::readSetting;
+using veltrace::state::writeSetting;
 
 std::string slurp(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);

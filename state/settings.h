@@ -3,7 +3,7 @@
 
 #include <string>
 
-namespace veltrace::app {
+namespace veltrace::state {
 
 // Value of key in section of file; empty when the file, the section or the key is missing.
 // Values longer than 254 characters read as their first 254.
@@ -15,4 +15,4 @@ std::string readSetting(const std::string& section, const std::string& key,
 int writeSetting(const std::string& section, const std::string& key, const std::string& value,
                  const std::string& file);
 
-} // namespace veltrace::app
+} // namespace veltrace::state

@@ -2,13 +2,14 @@
 // opens the pseudo-terminal that VELTRACE_COM<n> names, and the acquisition thread turns the
 // frames that the simulator's frame builder writes there into the one-channel screen and the
 // panel texts of the main window's controls.
+#include "app/app.h"
 #include "app/controls.h"
-#include "app/scope_state.h"
-#include "display/display.h"
+#include "display/view_geometry.h"
 #include "link/acquisition.h"
 #include "link/pty.h"
 #include "link/serial_port.h"
 #include "simframes/frames.h"
+#include "state/scope_state.h"
 #include "toolkit/toolkit.h"
 
 #include <gtest/gtest.h>
@@ -22,8 +23,10 @@
 #include <unistd.h>
 #include <vector>
 
-namespace veltrace::link {
+namespace veltrace::app {
 namespace {
+
+using link::acquisitionStats;
 
 using testing_support::Pty;
 using testing_support::waitUntil;
@@ -54,7 +57,7 @@ class EndToEndDeviceLink : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_NE(toolkit::toolkitInit(), 0);
-        app::resetScopeState();
+        state::resetScopeState();
         for (int n = 1; n <= 16; ++n) {
             const std::string missing = "/nonexistent/veltrace-test/com" + std::to_string(n);
             setenv(("VELTRACE_COM" + std::to_string(n)).c_str(), missing.c_str(), 1);
@@ -67,7 +70,7 @@ class EndToEndDeviceLink : public ::testing::Test {
         directory =
             std::filesystem::temp_directory_path() / ("veltrace-e2e-" + std::to_string(getpid()));
         std::filesystem::create_directories(directory);
-        app::scope.settingsPath = (directory / "Veltrace.ini").string();
+        state::scope.settingsPath = (directory / "Veltrace.ini").string();
         toolkit::imageFree(app::BitmapScreen);
 
         // The main window's screen and channel-1 panel, as the program creates them.
@@ -75,9 +78,9 @@ class EndToEndDeviceLink : public ::testing::Test {
                                       toolkit::WindowFixedCaption),
                   0);
         toolkit::imageDisplayCreate(app::ImageScreen, 4, 4, 512, 516, 1);
-        toolkit::valueTextCreate(app::textTimebase(0), 530, 40, 260, 20);
-        toolkit::valueTextCreate(app::textTrigger(0), 530, 70, 260, 20);
-        toolkit::valueTextCreate(app::textSwitches(0), 530, 100, 260, 20);
+        toolkit::valueTextCreate(app::panelText(0, app::PanelRow::Timebase), 530, 40, 260, 20);
+        toolkit::valueTextCreate(app::panelText(0, app::PanelRow::Trigger), 530, 70, 260, 20);
+        toolkit::valueTextCreate(app::panelText(0, app::PanelRow::Switches), 530, 100, 260, 20);
     }
 
     void TearDown() override {
@@ -85,8 +88,8 @@ class EndToEndDeviceLink : public ::testing::Test {
             stopAcquisition();
         }
         // An ended thread is only collected when it is killed or the next one starts.
-        toolkit::threadKill(app::scope.workerThread);
-        closePort(app::scope.portConfig);
+        toolkit::threadKill(deviceStatus().workerThread);
+        closePort();
         toolkit::toolkitEnd(); // the application object goes too, in order, not at exit
         toolkit::setMessageBoxHook(nullptr);
         for (int n = 1; n <= 16; ++n) {
@@ -96,19 +99,11 @@ class EndToEndDeviceLink : public ::testing::Test {
     }
 
     void writeSettings(const std::string& text) {
-        std::ofstream(app::scope.settingsPath, std::ios::binary) << text;
+        std::ofstream(state::scope.settingsPath, std::ios::binary) << text;
     }
-    bool workerRunning() {
-        int thread = 0;
-        {
-            ScopeGuard guard(app::scopeLock());
-            thread = app::scope.workerThread;
-        }
+    static bool workerRunning() {
+        const int thread = deviceStatus().workerThread;
         return thread != 0 && toolkit::threadRunning(thread) != 0;
-    }
-    int portHandleNow() {
-        std::lock_guard<std::recursive_mutex> guard(portLock());
-        return app::scope.portConfig.portHandle;
     }
     // Counts from `base`, taken before the frames were sent: they may be drawn at once.
     bool waitForFramesDrawn(std::uint64_t base, std::uint64_t count) {
@@ -129,8 +124,8 @@ TEST_F(EndToEndDeviceLink, SquareWaveReachesTheScreenAndThePanel) {
     connectDevice();
     ASSERT_TRUE(messages.empty()) << messages.front();
     ASSERT_TRUE(workerRunning());
-    EXPECT_EQ(app::scope.comPortName, "COM1");
-    EXPECT_GT(app::scope.openResult, 0);
+    EXPECT_EQ(state::scope.comPortName, "COM1");
+    EXPECT_TRUE(deviceStatus().open);
 
     const SquareWaveFrame frame;
     for (const std::uint8_t v : frame.samples) {
@@ -141,15 +136,17 @@ TEST_F(EndToEndDeviceLink, SquareWaveReachesTheScreenAndThePanel) {
     pty.send(frame.bytes);
     ASSERT_TRUE(waitForFramesDrawn(base, 2));
 
-    EXPECT_EQ(toolkit::controlTextGet(app::textSwitches(0)), "DC 10V -> 1V/div");
-    EXPECT_EQ(toolkit::controlTextGet(app::textTimebase(0)), "50\xB5s -> 0.5ms/div");
-    EXPECT_EQ(toolkit::controlTextGet(app::textTrigger(0)), "+INT RUN +0.1");
+    EXPECT_EQ(toolkit::controlTextGet(app::panelText(0, app::PanelRow::Switches)),
+              "DC 10V -> 1V/div");
+    EXPECT_EQ(toolkit::controlTextGet(app::panelText(0, app::PanelRow::Timebase)),
+              "50\xB5s -> 0.5ms/div");
+    EXPECT_EQ(toolkit::controlTextGet(app::panelText(0, app::PanelRow::Trigger)), "+INT RUN +0.1");
     EXPECT_EQ(toolkit::controlInfo(app::ImageScreen).image, toolkit::imageHandle(0));
 
     const auto image = toolkit::imageGet(app::BitmapScreen);
     ASSERT_TRUE(image);
-    ASSERT_EQ(image->width, display::ScreenWidth);
-    ASSERT_EQ(image->height, display::ScreenHeight);
+    ASSERT_EQ(image->width, display::ScreenGeometry.width);
+    ASSERT_EQ(image->height, display::ScreenGeometry.height);
     // Every sample's point lies at row 512 - 8 v: 448 for 8, 192 for 40 (sample 127 falls on
     // column 508, just past the right edge).
     for (int i = 0; i < 127; ++i) {
@@ -159,11 +156,11 @@ TEST_F(EndToEndDeviceLink, SquareWaveReachesTheScreenAndThePanel) {
     }
     // And nothing of the trace lies outside the band between those two rows.
     int outside = 0;
-    for (int y = 0; y < display::ScreenHeight; ++y) {
+    for (int y = 0; y < display::ScreenGeometry.height; ++y) {
         if (y >= 192 && y <= 448) {
             continue;
         }
-        for (int x = 0; x < display::ScreenWidth; ++x) {
+        for (int x = 0; x < display::ScreenGeometry.width; ++x) {
             outside += toolkit::imagePixel(app::BitmapScreen, x, y) == TraceColour ? 1 : 0;
         }
     }
@@ -174,8 +171,8 @@ TEST_F(EndToEndDeviceLink, FourChannelViewDrawsTheStripOfTheSelectedChannel) {
     Pty pty;
     setenv("VELTRACE_COM1", pty.slavePath.c_str(), 1);
     writeSettings("[COM]\nCOMPort=COM1\n");
-    app::scope.fourChannelView = 1;
-    app::scope.currentChannel = 2;
+    state::scope.fourChannelView = 1;
+    state::scope.currentChannel = 2;
     toolkit::imageFree(app::BitmapChannel1 + 2);
     connectDevice();
     ASSERT_TRUE(workerRunning());
@@ -186,12 +183,12 @@ TEST_F(EndToEndDeviceLink, FourChannelViewDrawsTheStripOfTheSelectedChannel) {
     ASSERT_TRUE(waitForFramesDrawn(base, 1));
     EXPECT_TRUE(toolkit::imageGet(app::BitmapChannel1 + 2));
     EXPECT_FALSE(toolkit::imageGet(app::BitmapScreen)); // the one-channel screen was not drawn
-    ScopeGuard guard(app::scopeLock());
+    ScopeGuard guard(state::scopeLock());
     for (int i = 0; i < sim::FrameSamples; ++i) {
-        EXPECT_EQ(app::scope.samples[i][2], frame.samples[static_cast<std::size_t>(i)]);
-        EXPECT_EQ(app::scope.samples[i][0], 0);
+        EXPECT_EQ(state::scope.channel[2].samples[i], frame.samples[static_cast<std::size_t>(i)]);
+        EXPECT_EQ(state::scope.channel[0].samples[i], 0);
     }
-    EXPECT_EQ(app::scope.voltsText[2], "DC 10V -> 1V/div");
+    EXPECT_EQ(state::scope.channel[2].voltsText, "DC 10V -> 1V/div");
 }
 
 TEST_F(EndToEndDeviceLink, PortChangeMovesTheLinkToTheNewDevice) {
@@ -201,7 +198,7 @@ TEST_F(EndToEndDeviceLink, PortChangeMovesTheLinkToTheNewDevice) {
     writeSettings("[COM]\nCOMPort=COM1\n");
     connectDevice();
     ASSERT_TRUE(workerRunning());
-    const int firstThread = app::scope.workerThread;
+    const int firstThread = deviceStatus().workerThread;
     const SquareWaveFrame frame;
     const std::uint64_t base = acquisitionStats().framesDrawn;
     first.send(frame.bytes);
@@ -209,20 +206,19 @@ TEST_F(EndToEndDeviceLink, PortChangeMovesTheLinkToTheNewDevice) {
 
     // What the COM-Port command does after the dialog stored COM2.
     writeSettings("[COM]\nCOMPort=COM2\n");
-    closePort(app::scope.portConfig);
+    closePort();
     stopAcquisition();
     EXPECT_EQ(toolkit::threadRunning(firstThread), 0);
-    EXPECT_EQ(app::scope.workerStopRequest, 0);
+    EXPECT_EQ(state::scope.workerStopRequest, 0);
     connectDevice();
     ASSERT_TRUE(workerRunning());
-    EXPECT_NE(app::scope.workerThread, firstThread);
-    EXPECT_EQ(app::scope.portConfig.portName, "COM2");
+    EXPECT_NE(deviceStatus().workerThread, firstThread);
+    EXPECT_EQ(deviceStatus().portName, "COM2");
 
     // The first device is free again and no longer read; the second one is.
-    app::PortConfig probe;
+    link::PortConfig probe;
     probe.portName = "COM1";
-    EXPECT_GT(openPort(probe), 0);
-    closePort(probe);
+    EXPECT_TRUE(link::openPort(probe));
     const std::uint64_t beforeSecond = acquisitionStats().framesDrawn;
     second.send(frame.bytes);
     ASSERT_TRUE(waitForFramesDrawn(beforeSecond, 1));
@@ -230,26 +226,29 @@ TEST_F(EndToEndDeviceLink, PortChangeMovesTheLinkToTheNewDevice) {
 }
 
 TEST_F(EndToEndDeviceLink, NoConfiguredPortOpensNothingAndSaysNothing) {
+    const int threadBefore = deviceStatus().workerThread;
     connectDevice(); // no settings file at all
     writeSettings("[COM]\nCOMPort=\n");
     connectDevice();
     EXPECT_TRUE(messages.empty());
-    EXPECT_EQ(app::scope.workerThread, 0);
-    EXPECT_EQ(app::scope.comPortName, "");
-    EXPECT_EQ(app::scope.portConfig.portName, "");
-    EXPECT_EQ(portHandleNow(), 0);
+    EXPECT_EQ(deviceStatus().workerThread, threadBefore);
+    EXPECT_FALSE(workerRunning());
+    EXPECT_EQ(state::scope.comPortName, "");
+    EXPECT_EQ(deviceStatus().portName, "");
+    EXPECT_FALSE(deviceStatus().open);
 }
 
 TEST_F(EndToEndDeviceLink, MissingDeviceIsReportedOnceAndStartsNoThread) {
+    const int threadBefore = deviceStatus().workerThread;
     writeSettings("[COM]\nCOMPort=COM4\n");
     connectDevice();
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0], "info: Com Port COM4 not available or busy. Use 'File'/'COM Port' on "
                            "the menu to setup your ports.");
-    EXPECT_EQ(app::scope.openResult, 0);
-    EXPECT_EQ(app::scope.workerThread, 0);
-    EXPECT_EQ(portHandleNow(), 0);
+    EXPECT_FALSE(deviceStatus().open);
+    EXPECT_EQ(deviceStatus().workerThread, threadBefore);
+    EXPECT_FALSE(workerRunning());
 }
 
 } // namespace
-} // namespace veltrace::link
+} // namespace veltrace::app

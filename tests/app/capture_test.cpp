@@ -1,9 +1,10 @@
 // Capture files: their names, the PNG written into the working directory with its text overlay,
 // and captures that cannot be written.
-#include "display/display.h"
+#include "app/app.h"
+#include "display/capture.h"
 
 #include "app/controls.h"
-#include "app/scope_state.h"
+#include "state/scope_state.h"
 #include "toolkit/toolkit.h"
 
 #include <gtest/gtest.h>
@@ -77,7 +78,7 @@ struct Area {
 class CaptureTest : public testing::Test {
   protected:
     void SetUp() override {
-        app::resetScopeState();
+        state::resetScopeState();
         for (int n = 0; n <= 4; ++n) {
             toolkit::imageFree(n);
         }
@@ -86,20 +87,20 @@ class CaptureTest : public testing::Test {
                                       toolkit::WindowFixedCaption),
                   0);
         toolkit::imageDisplayCreate(app::ImageScreen, 0, 0, 512, 516, 1);
-        for (int c = 0; c < app::ChannelCount; ++c) {
+        for (int c = 0; c < state::ChannelCount; ++c) {
             toolkit::imageDisplayCreate(app::ImageChannel1 + c, 0, 132 * c, 512, 132, 1);
         }
         toolkit::toggleButtonCreate(app::ButtonHold, 730, 10, 60, 20, "HOLD");
         toolkit::toggleButtonCreate(app::ButtonSingleShot, 730, 40, 60, 20, "SINGLE SHOT");
         ASSERT_NE(toolkit::fontLoad(app::FontCapture, "Arial", 8), 0);
 
-        for (int c = 0; c < app::ChannelCount; ++c) {
-            app::scope.timebaseText[c] = "1ms -> 10ms/div";
-            app::scope.voltsText[c] = "DC 10V -> 1V/div";
-            app::scope.voltsPerStep[c] = 0.5f;
-            app::scope.timePerSample[c] = 0.25f;
-            for (int i = 0; i < app::SampleSlots; ++i) {
-                app::scope.samples[i][c] = static_cast<std::uint8_t>(20 + (i % 16));
+        for (int c = 0; c < state::ChannelCount; ++c) {
+            state::scope.channel[c].timebaseText = "1ms -> 10ms/div";
+            state::scope.channel[c].voltsText = "DC 10V -> 1V/div";
+            state::scope.channel[c].voltsPerStep = 0.5f;
+            state::scope.channel[c].timePerSample = 0.25f;
+            for (int i = 0; i < state::SampleSlots; ++i) {
+                state::scope.channel[c].samples[i] = static_cast<std::uint8_t>(20 + (i % 16));
             }
         }
 
@@ -120,7 +121,7 @@ class CaptureTest : public testing::Test {
 
     // The current view drawn without the overlay, with the state as it is now.
     static std::vector<std::uint8_t> plainImage(int imageNumber) {
-        display::redrawCurrentView(0);
+        app::redrawCurrentView();
         return toolkit::imageGet(imageNumber)->rgb;
     }
 
@@ -190,10 +191,10 @@ constexpr Area StripSecondLine{4, 114, 508, 128};
 class CaptureFiles : public CaptureTest {};
 
 TEST_F(CaptureFiles, ScreenCaptureIsWrittenWithItsOverlay) {
-    app::scope.cursorMode[0] = 3;
+    state::scope.cursors[0].cursorMode = state::CursorMode::Both;
     const auto plain = plainImage(0);
     const std::int64_t before = toolkit::dateNow();
-    display::renderScreen(1);
+    app::captureCurrentView();
     const Png png = theCapture(before, 0);
     ASSERT_EQ(png.width, 508);
     ASSERT_EQ(png.height, 512);
@@ -204,12 +205,12 @@ TEST_F(CaptureFiles, ScreenCaptureIsWrittenWithItsOverlay) {
 }
 
 TEST_F(CaptureFiles, StripCaptureSavesOnlyThatStripUnderItsChannelNumber) {
-    app::scope.fourChannelView = 1;
-    app::scope.currentChannel = 2;
-    app::scope.cursorMode[2] = 1;
+    state::scope.fourChannelView = 1;
+    state::scope.currentChannel = 2;
+    state::scope.cursors[2].cursorMode = state::CursorMode::Horizontal;
     const auto plain = plainImage(3);
     const std::int64_t before = toolkit::dateNow();
-    display::renderStrip(1);
+    app::captureCurrentView();
     const Png png = theCapture(before, 2);
     ASSERT_EQ(png.width, 508);
     ASSERT_EQ(png.height, 128);
@@ -222,7 +223,7 @@ TEST_F(CaptureFiles, StripCaptureSavesOnlyThatStripUnderItsChannelNumber) {
 TEST_F(CaptureFiles, WithoutCursorsOnlyTheFirstLineIsDrawn) {
     const auto plain = plainImage(0);
     const std::int64_t before = toolkit::dateNow();
-    display::renderScreen(1);
+    app::captureCurrentView();
     const Png png = theCapture(before, 0);
     ASSERT_EQ(png.height, 512);
     const OverlayCount count = compareOverlay(png, plain, {ScreenFirstLine});
@@ -233,20 +234,20 @@ TEST_F(CaptureFiles, WithoutCursorsOnlyTheFirstLineIsDrawn) {
 // The overlay is exactly the two lines of text drawn in white, transparently, with the readouts
 // of the update before the capture.
 TEST_F(CaptureFiles, OverlayCarriesTheTextsOfThePreviousReadout) {
-    app::scope.cursorMode[0] = 3;
-    display::renderScreen(0);
-    const std::string volts = app::scope.voltsReadout[0];
-    const std::string time = app::scope.timeReadout[0];
+    state::scope.cursors[0].cursorMode = state::CursorMode::Both;
+    app::renderScreen();
+    const std::string volts = state::scope.readout[0].voltsReadout;
+    const std::string time = state::scope.readout[0].timeReadout;
     // A new scale changes the readout but not the picture.
-    app::scope.voltsPerStep[0] = 2.0f;
-    app::scope.timePerSample[0] = 4.0f;
+    state::scope.channel[0].voltsPerStep = 2.0f;
+    state::scope.channel[0].timePerSample = 4.0f;
 
     const std::int64_t before = toolkit::dateNow();
-    display::renderScreen(1);
+    app::captureCurrentView();
     const Png png = theCapture(before, 0);
-    EXPECT_NE(app::scope.voltsReadout[0], volts);
+    EXPECT_NE(state::scope.readout[0].voltsReadout, volts);
 
-    display::renderScreen(0);
+    app::renderScreen();
     ASSERT_NE(toolkit::drawingBegin(0), 0);
     toolkit::drawingModeSet(toolkit::DrawingModeTransparent);
     toolkit::drawingFontSet(toolkit::fontHandle(app::FontCapture));
@@ -257,27 +258,26 @@ TEST_F(CaptureFiles, OverlayCarriesTheTextsOfThePreviousReadout) {
     EXPECT_TRUE(png.rgb == toolkit::imageGet(0)->rgb);
 }
 
-TEST_F(CaptureFiles, WindowKeepsNoOverlayAfterTheFollowingUpdate) {
-    app::scope.cursorMode[0] = 2;
+// The capture is drawn once: the file gets the text, the window the same picture without it.
+TEST_F(CaptureFiles, WindowShowsThePictureWithoutTheOverlay) {
+    state::scope.cursors[0].cursorMode = state::CursorMode::Vertical;
     const auto plain = plainImage(0);
-    display::renderScreen(1);
-    const auto withOverlay = toolkit::imageByHandle(toolkit::controlInfo(app::ImageScreen).image);
-    ASSERT_TRUE(withOverlay);
-    EXPECT_NE(withOverlay->rgb, plain);
-    display::renderScreen(0);
+    const std::int64_t before = toolkit::dateNow();
+    app::captureCurrentView();
     const auto shown = toolkit::imageByHandle(toolkit::controlInfo(app::ImageScreen).image);
     ASSERT_TRUE(shown);
     EXPECT_EQ(shown->rgb, plain);
+    EXPECT_NE(theCapture(before, 0).rgb, plain);
 }
 
 TEST_F(CaptureFiles, CaptureWhileSingleShotArmedCompletesIt) {
     toolkit::controlStateSet(app::ButtonSingleShot, 1);
-    app::scope.singleShotArmed = 1;
+    state::scope.singleShotArmed = 1;
     const std::int64_t before = toolkit::dateNow();
-    display::renderScreen(1);
+    app::captureCurrentView();
     EXPECT_EQ(theCapture(before, 0).height, 512);
-    EXPECT_EQ(app::scope.singleShotArmed.load(), 0);
-    EXPECT_EQ(app::scope.holdDisplay.load(), 1);
+    EXPECT_EQ(state::scope.singleShotArmed.load(), 0);
+    EXPECT_EQ(state::scope.holdDisplay.load(), 1);
     EXPECT_EQ(toolkit::controlStateGet(app::ButtonSingleShot), 0);
     EXPECT_EQ(toolkit::controlStateGet(app::ButtonHold), 1);
 }
@@ -292,9 +292,9 @@ TEST_F(CaptureFailure, VanishedWorkingDirectoryLeavesNoFileAndTheUpdateGoesOn) {
     fs::current_path(gone);
     fs::remove(gone); // the process now sits in a directory that no longer exists
 
-    app::scope.cursorMode[0] = 3;
-    app::scope.singleShotArmed = 1;
-    display::renderScreen(1);
+    state::scope.cursors[0].cursorMode = state::CursorMode::Both;
+    state::scope.singleShotArmed = 1;
+    app::captureCurrentView();
 
     fs::current_path(workDir_);
     EXPECT_TRUE(pngFilesIn(workDir_).empty());
@@ -302,9 +302,9 @@ TEST_F(CaptureFailure, VanishedWorkingDirectoryLeavesNoFileAndTheUpdateGoesOn) {
     // The screen was still drawn, shown and measured, and the single shot completed.
     EXPECT_EQ(toolkit::controlInfo(app::ImageScreen).image, toolkit::imageHandle(0));
     EXPECT_EQ(toolkit::imagePixel(0, 80, 100), 0x888888);
-    EXPECT_EQ(app::scope.voltsReadout[0], "30.75V");
-    EXPECT_EQ(app::scope.holdDisplay.load(), 1);
-    EXPECT_EQ(app::scope.singleShotArmed.load(), 0);
+    EXPECT_EQ(state::scope.readout[0].voltsReadout, "30.75V");
+    EXPECT_EQ(state::scope.holdDisplay.load(), 1);
+    EXPECT_EQ(state::scope.singleShotArmed.load(), 0);
 }
 
 } // namespace

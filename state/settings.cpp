@@ -6,7 +6,7 @@
 // never leave a half-written settings file behind.
 //
 // This is the POSIX twin: files are opened, checked and replaced with the platform's own calls.
-#include "app/settings.h"
+#include "state/settings.h"
 
 #include <cerrno>
 #include <climits>
@@ -17,7 +17,7 @@
 #include <unistd.h>
 #include <vector>
 
-namespace veltrace::app {
+namespace veltrace::state {
 
 namespace {
 
@@ -318,4 +318,4 @@ int writeSetting(const std::string& section, const std::string& key, const std::
     return replaceFile(target, output, mode) ? 1 : 0;
 }
 
-} // namespace veltrace::app
+} // namespace veltrace::state
