@@ -127,6 +127,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (child == 0) {
+        // Our standard output carries only the result line.
+        dup2(STDERR_FILENO, STDOUT_FILENO);
         execvp(argv[first], argv + first);
         std::perror("veltrace-winwait: exec");
         _exit(127);
