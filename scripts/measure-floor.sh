@@ -149,6 +149,7 @@ echo "Veltrace beside the floor, one Xvfb display ($DISPLAY), $(nproc) cores, $(
 echo "commit $(git rev-parse --short HEAD 2>/dev/null || echo unknown), build $build_dir"
 echo "CPU: time on a CPU of all threads (schedstat), as % of one core over the window."
 echo "Wake-ups: voluntary context switches of all threads; preempted: involuntary ones."
+echo "Load average at the start: $(cut -d' ' -f1-3 /proc/loadavg)"
 
 echo
 echo "== 1. Line rate: veltrace-sim at 2133 bytes/s (a new waveform every frame) and"
@@ -259,9 +260,10 @@ fi
 if [ "${BENCH:-1}" != 0 ]; then
     echo
     echo "== 4. renderScreen against clearing a 508 x 512 24-bit picture (veltrace_bench, one run,"
-    echo "==    medians of 5 repetitions)"
+    echo "==    medians of 10 repetitions, interleaved so a change in the machine's load hits all)"
     "$bench" --benchmark_filter='^BM_(renderScreen|ClearImageFill|ClearImageCreate|DrawScreenLines)$' \
-        --benchmark_repetitions=5 --benchmark_report_aggregates_only=true 2>/dev/null |
+        --benchmark_repetitions=10 --benchmark_enable_random_interleaving=true \
+        --benchmark_report_aggregates_only=true 2>/dev/null |
         awk '$1 ~ /_median$/ {
             name = $1; sub(/_median$/, "", name); t[name] = $2; u[name] = $3;
             printf "%-22s %10.1f %s\n", name, $2, $3;
@@ -273,3 +275,6 @@ if [ "${BENCH:-1}" != 0 ]; then
             }
         }'
 fi
+
+echo
+echo "Load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)"
