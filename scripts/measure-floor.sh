@@ -11,7 +11,8 @@
 #      and then idling: CPU %, wake-ups per second per thread, and CPU time per wake-up;
 #   3. start-up: median of 5 starts, from the fork to the window being mapped and to its first
 #      paint, timed from outside by veltrace-winwait through the X server;
-#   4. renderScreen against clearing a 508 x 512 24-bit picture (veltrace_bench, one run).
+#   4. renderScreen against clearing a 508 x 512 24-bit picture (veltrace_bench, one run), and
+#      the time a capture takes to write its PNG (the file half of a CAPTURE click).
 # Usage: scripts/measure-floor.sh [build-dir]   (default build/, configured already;
 #        scripts/run.sh or scripts/test.sh do that)
 #   SECONDS=20 scripts/measure-floor.sh build-perf    measuring windows of 20 s (default 60)
@@ -261,7 +262,7 @@ if [ "${BENCH:-1}" != 0 ]; then
     echo
     echo "== 4. renderScreen against clearing a 508 x 512 24-bit picture (veltrace_bench, one run,"
     echo "==    medians of 10 repetitions, interleaved so a change in the machine's load hits all)"
-    "$bench" --benchmark_filter='^BM_(renderScreen|ClearImageFill|ClearImageCreate|DrawScreenLines)$' \
+    "$bench" --benchmark_filter='^BM_(renderScreen|ClearImageFill|ClearImageCreate|DrawScreenLines|CapturePngSave)$' \
         --benchmark_repetitions=10 --benchmark_enable_random_interleaving=true \
         --benchmark_report_aggregates_only=true 2>/dev/null |
         awk '$1 ~ /_median$/ {
