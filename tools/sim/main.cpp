@@ -53,6 +53,7 @@ struct Options {
     std::uint32_t seed = 1;
     long long frames = -1;      // stop after this many; -1 = run until stopped
     double lingerSeconds = 1.0; // after the last of --frames, before the far side hangs up
+    bool silent = false;        // keep the device open but send nothing
     std::string linkPath;
 };
 
@@ -65,6 +66,7 @@ const char* const usageText =
     "  --rate N           bytes per second (default 2133, the scope's 19200 baud 7N1 line)\n"
     "  --fast             as fast as the pseudo-terminal takes them\n"
     "  --frames N         stop after N frames\n"
+    "  --silent           keep the device open and send nothing until stopped\n"
     "  --linger S         after the last of --frames N, keep the device open S seconds (default "
     "1)\n"
     "  --wave W           sine|square|triangle|noise|flat (default sine)\n"
@@ -138,6 +140,8 @@ Options parseOptions(int argc, char** argv) {
             o.rate = 0;
         } else if (option == "--frames") {
             o.frames = static_cast<long long>(numberArgument(option, value()));
+        } else if (option == "--silent") {
+            o.silent = true;
         } else if (option == "--linger") {
             o.lingerSeconds = numberArgument(option, value());
         } else if (option == "--wave") {
@@ -353,6 +357,11 @@ int main(int argc, char** argv) {
     const auto start = Clock::now();
     auto moreFrames = [&] { return options.frames < 0 || totals.framesQueued < options.frames; };
 
+    while (!stopSignal && options.silent) {
+        // Nothing to send: sleep long, so the simulator itself adds next to no wake-ups to a
+        // measurement of the idle reader. A stop signal ends the sleep at once.
+        sleepMs(1000);
+    }
     while (!stopSignal) {
         if (options.rate <= 0) {
             // As fast as the pty takes them: keep a few frames queued, wait for room.
