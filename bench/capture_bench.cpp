@@ -1,10 +1,9 @@
 // The file half of a capture: the one-channel screen with a live trace and both cursor pairs,
 // written as a PNG through a temporary file renamed into place (zlib level 9, as every capture
-// is). A CAPTURE click costs this plus two screen updates and the overlay text, so this figure
+// is). A CAPTURE click costs this plus one screen update and the overlay text, so this figure
 // shows how much of the click's time the file takes.
-#include "app/controls.h"
-#include "app/scope_state.h"
-#include "display/display.h"
+#include "display/draw.h"
+#include "state/scope_state.h"
 #include "toolkit/toolkit.h"
 
 #include <benchmark/benchmark.h>
@@ -19,24 +18,25 @@ namespace {
 
 using namespace veltrace;
 
-void BM_CapturePngSave(benchmark::State& state) {
-    app::resetScopeState();
-    for (int i = 0; i < app::SampleSlots; ++i) {
+void BM_CapturePngSave(benchmark::State& benchmarkState) {
+    state::ChannelData data;
+    for (int i = 0; i < state::SampleSlots; ++i) {
         const double phase = 2.0 * 3.141592653589793 * 2.5 * i / 128.0;
-        app::scope.samples[i][0] = static_cast<std::uint8_t>(32.0 + 24.0 * std::sin(phase));
+        data.samples[static_cast<std::size_t>(i)] =
+            static_cast<std::uint8_t>(32.0 + 24.0 * std::sin(phase));
     }
-    app::scope.cursorMode[0] = 3;
-    display::renderScreen(0);
-    toolkit::pngEncoderRegister();
+    state::ChannelCursors cursors;
+    cursors.cursorMode = state::CursorMode::Both;
+    const auto picture = display::renderView(display::ScreenGeometry, 0, data, cursors);
     const std::filesystem::path file = std::filesystem::temp_directory_path() /
                                        ("veltrace-bench-" + std::to_string(getpid()) + ".PNG");
-    for (auto _ : state) {
-        if (toolkit::imageSave(app::BitmapScreen, file.string(), toolkit::ImageFormatPng) == 0) {
-            state.SkipWithError("the PNG could not be written");
+    for (auto _ : benchmarkState) {
+        if (toolkit::imageSavePng(*picture, file.string()) == 0) {
+            benchmarkState.SkipWithError("the PNG could not be written");
             break;
         }
     }
-    state.counters["bytes"] =
+    benchmarkState.counters["bytes"] =
         static_cast<double>(std::filesystem::exists(file) ? std::filesystem::file_size(file) : 0);
     std::filesystem::remove(file);
 }
