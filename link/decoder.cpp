@@ -58,24 +58,37 @@ int decodeFrameByte(FrameDecoder& decoder, std::uint8_t byte, state::ChannelData
         channel.samples[position - FirstSamplePosition] = byte;
     } else {
         switch (position) {
+        case 0:
+            decoder.head[0] = byte;
+            break;
         case 1:
+            decoder.head[1] = byte;
             decodeSwitchesByte(byte, channel);
             break;
         case 2:
+            decoder.head[2] = byte;
             decodeTimebaseByte(byte, channel);
             break;
         case 3:
+            decoder.head[3] = byte;
             decodeTriggerByte(byte, channel);
             break;
         case 4:
+            decoder.head[4] = byte;
             decodeLevelByte(byte, channel);
             break;
+        case LastSamplePosition + 1:
+        case LastSamplePosition + 2:
+        case LastSamplePosition + 3:
+            // The device's own reading, which the display does not show.
+            decoder.reading[position - LastSamplePosition - 1] = byte;
+            break;
         case LastFramePosition:
+            decoder.reading[3] = byte;
             result = 1;
             break;
         default:
-            // 0 is the sync byte itself, 134..136 carry the device's own reading, which the
-            // display does not show, and 138..255 wait for the next sync byte.
+            // 138..255 wait for the next sync byte.
             break;
         }
     }

@@ -5,16 +5,26 @@
 
 #include "state/scope_state.h"
 
+#include <array>
 #include <cstdint>
 
 namespace veltrace::link {
 
 inline constexpr int FrameLength = 138;
+// A position past the frame's end: the decoder ignores bytes until the next sync byte (or until
+// the position wraps round to 0, 118 bytes later).
+inline constexpr std::uint8_t WaitForSync = FrameLength;
 
 // Where the decoder stands within the current device frame. A fresh decoder (framePosition 0)
 // takes its first byte as the sync byte, whatever its value.
+//
+// It also keeps the bytes of the frame in progress that no channel holds, as they stood at their
+// positions: the sync byte and the four settings bytes (positions 0..4) and the device's own
+// reading (134..137). The window shows none of them; the frame log reports and checks them.
 struct FrameDecoder {
     std::uint8_t framePosition = 0;
+    std::array<std::uint8_t, 5> head{};
+    std::array<std::uint8_t, 4> reading{};
 };
 
 // Decodes one received byte into `channel` (the slot the frame goes to; the caller may pass
