@@ -43,19 +43,31 @@ bool AcquisitionCycle::run() {
     }
     job_.source->clearErrors();
     const ReadResult got = job_.source->readAvailable(buffer_);
-    if (got.count == 0) {
+    if (!decode(got.count)) {
+        return false;
+    }
+    if (got.deviceLost) {
+        // What a lost device sends once it is back (opened again) starts anywhere in a frame:
+        // the decoder waits for a sync byte rather than finish the broken frame with it.
+        decoder_.framePosition = WaitForSync;
+    }
+    return true;
+}
+
+bool AcquisitionCycle::decode(std::size_t count) {
+    if (count == 0) {
         return true;
     }
     if (state::scope.holdDisplay != 0) {
         // Dropped undecoded; the next read overwrites them.
-        droppedCount += got.count;
+        droppedCount += count;
         return true;
     }
     if (forcedToStop()) {
         return false;
     }
     ScopeGuard guard(state::scopeLock());
-    for (std::size_t i = 0; i < got.count; ++i) {
+    for (std::size_t i = 0; i < count; ++i) {
         if (forcedToStop()) {
             return false;
         }

@@ -26,7 +26,8 @@ struct AcquisitionJob {
 
 // One cycle without its pause: clear line errors, take what the source holds (at most 1024
 // bytes), and unless the display is held, decode every byte into the current channel. Held
-// bytes are dropped. The thread runs these; tests run them one by one.
+// bytes are dropped. After a read that found the device gone the decoder waits for the next
+// sync byte. The thread runs these; tests run them one by one.
 class AcquisitionCycle {
   public:
     explicit AcquisitionCycle(AcquisitionJob job);
@@ -36,6 +37,9 @@ class AcquisitionCycle {
     const AcquisitionJob& job() const { return job_; }
 
   private:
+    // Decodes the first `count` bytes of the buffer (or drops them while the display is held).
+    bool decode(std::size_t count);
+
     AcquisitionJob job_;
     FrameDecoder decoder_; // fresh for every thread: its first byte stands in the sync position
     std::array<std::uint8_t, ReceiveBufferSize> buffer_{};

@@ -193,8 +193,20 @@ AppliedLineSettings configurePort(int fd, const LineSettings& line) {
     return applied;
 }
 
+// True when another holder of the device asked for exclusive use (TIOCEXCL). Root's open
+// succeeds in spite of it, so root learns of it only by asking.
+bool heldExclusively(int fd) {
+#ifdef TIOCGEXCL
+    int exclusive = 0;
+    return ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0;
+#else
+    (void)fd;
+    return false;
+#endif
+}
+
 // Opens for our own exclusive use: TIOCEXCL keeps other ordinary users out, the flock keeps out
-// another Veltrace even when it runs as root (root ignores TIOCEXCL). -1 on failure.
+// another Veltrace even when it runs as root (root ignores TIOCEXCL, so it asks). -1 on failure.
 int openExclusive(const std::string& path) {
     if (path.empty()) {
         return -1;
@@ -203,7 +215,7 @@ int openExclusive(const std::string& path) {
     if (fd < 0) {
         return -1;
     }
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (heldExclusively(fd) || flock(fd, LOCK_EX | LOCK_NB) != 0) {
         close(fd);
         return -1;
     }
@@ -246,10 +258,10 @@ PortPresence portPresence(const std::string& devicePath) {
         }
         return PortPresence::Missing;
     }
-    // The open succeeds for root even on a port another program holds; another Veltrace shows
-    // itself through its lock.
+    // The open succeeds for root even on a port another program holds; such a program shows
+    // itself through the exclusive mode it asked for, another Veltrace also through its lock.
     PortPresence presence = PortPresence::Free;
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+    if (heldExclusively(fd) || (flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK)) {
         presence = PortPresence::Busy;
     }
     close(fd);
@@ -308,6 +320,9 @@ void SerialPort::clearErrors() {}
 void SerialPort::close() {
     std::lock_guard lock(native_->lock);
     if (native_->fd >= 0) {
+        // A pseudo-terminal keeps the exclusive mode after its last reader closes (its master
+        // keeps it alive), which would shut everybody else out of it for good.
+        ioctl(native_->fd, TIOCNXCL);
         ::close(native_->fd);
         native_->fd = -1;
     }
