@@ -59,11 +59,31 @@ void cursorDragUpdate();
 void endCursorGrab();
 void propagateLinkedCursors(bool horizontal, bool vertical);
 
+// ---- The stream as data (device_link.cpp) ----
+// What the command line asked of the device link. Empty paths: neither.
+struct StreamOptions {
+    std::string recordPath;        // append every byte read from the port to this recording
+    bool replaceRecording = false; // an existing file there is replaced (--force)
+    std::string replayPath;        // read this recording or raw dump instead of the port
+    double replaySpeed = 1.0;      // times the recorded pace; 0 = as fast as frames are drawn
+};
+void setStreamOptions(StreamOptions options);
+// Creates the recording or opens the replay the options name; false, with the reason on
+// standard error, when it cannot. Before the window opens: a file that cannot be written is an
+// error at start, never a silent loss.
+bool prepareStream();
+// Writes out and closes the recording, if any, and tells on standard error what was lost, if
+// anything, and how a replay's file ended when it did not end whole. End of the program.
+void finishStream();
+
 // ---- The device link (device_link.cpp) ----
 // The ports that exist, into scope.comPortNames / comPortCount (once, at start-up).
 void probePorts();
 // Reads COMPort from the settings file, opens the port (telling the user when it cannot) and
-// starts the acquisition thread. Main thread, without the scope lock (it may show a message).
+// starts the acquisition thread. The port is opened again whenever the device comes back after it
+// went away; its bytes are recorded when a recording was prepared. A prepared replay is read
+// instead of the port, once: the next connect (a port change) opens the port. Main thread,
+// without the scope lock (it may show a message).
 void connectDevice();
 // Closes the open port, if any (the acquisition thread then reads nothing).
 void closePort();
@@ -74,7 +94,7 @@ void stopAcquisitionShort();
 // What the last connect left, for diagnostics and tests.
 struct DeviceStatus {
     std::string portName; // the port last asked for
-    bool open = false;    // that port opened
+    bool open = false;    // that port is open (or a replay is read instead)
     int workerThread = 0; // number of its acquisition thread, 0 when none started
 };
 DeviceStatus deviceStatus();
@@ -90,7 +110,8 @@ void openAboutWindow();
 const char* donationAddress();
 
 // ---- Start-up and shutdown (startup.cpp) ----
-// The whole program: start-up, event loop, end sequence. Returns the exit code (0).
+// The whole program: start-up, event loop, end sequence. Returns the exit code: 0, or 1 when the
+// recording or replay of the stream options cannot be had.
 int startUp();
 // The start-up sequence up to the first screen; 0 when the main window could not be opened.
 int startUpSequence();

@@ -1,15 +1,21 @@
 // The device link's life as the application sees it: which ports exist, connecting to the one
-// the settings file names (and telling the user when it cannot be opened), and ending the
-// acquisition thread. Only the main thread comes here.
+// the settings file names (and telling the user when it cannot be opened), or to a replay, with
+// the port's bytes recorded when asked, and ending the acquisition thread. Only the main thread
+// comes here.
 #include "app/app.h"
 #include "link/acquisition.h"
+#include "link/reconnecting_port.h"
+#include "link/recording_sources.h"
 #include "link/serial_port.h"
+#include "record/recording.h"
 #include "state/scope_state.h"
 #include "state/settings.h"
 #include "toolkit/toolkit.h"
 
+#include <cstdio>
 #include <memory>
 #include <mutex>
+#include <utility>
 
 namespace veltrace::app {
 
@@ -18,12 +24,17 @@ namespace {
 using state::scope;
 using Guard = std::lock_guard<std::recursive_mutex>;
 
-// The port of the last connect and the thread reading it. The thread holds the port too, so a
+// The port of the last connect and the thread reading it. The thread holds its source too, so a
 // thread that had to be given up on never reads a closed or reused descriptor.
 struct DeviceLink {
     link::PortConfig portConfig;
-    std::shared_ptr<link::SerialPort> port;
+    std::shared_ptr<link::ReconnectingPort> port; // the live port, opened again when it comes back
+    std::shared_ptr<link::ByteSource> source;     // what the thread reads: the port or a replay
     int workerThread = 0;
+    std::shared_ptr<record::RecordingWriter> recording; // every byte read from a port goes here
+    std::shared_ptr<link::ByteSource> replay;           // taken by the next connect instead
+    std::shared_ptr<link::ReplaySource> replaySource;   // the replay, to tell how it ended
+    StreamOptions options;
 };
 
 DeviceLink device;
@@ -36,7 +47,74 @@ void reportUnusablePort(const std::string& portName) {
                         toolkit::MessageBoxOkExclamation);
 }
 
+void startReading(std::shared_ptr<link::ByteSource> source) {
+    device.source = std::move(source);
+    device.workerThread =
+        link::startAcquisition(link::AcquisitionJob{device.source, [] { redrawCurrentView(); }});
+}
+
 } // namespace
+
+void setStreamOptions(StreamOptions options) {
+    device.options = std::move(options);
+}
+
+bool prepareStream() {
+    const StreamOptions& options = device.options;
+    std::string error;
+    if (!options.recordPath.empty()) {
+        std::shared_ptr<record::RecordingWriter> recording = record::RecordingWriter::create(
+            options.recordPath,
+            options.replaceRecording ? record::RecordingWriter::Existing::Replace
+                                     : record::RecordingWriter::Existing::Refuse,
+            error);
+        if (!recording) {
+            std::fprintf(stderr, "veltrace: cannot record: %s%s\n", error.c_str(),
+                         options.replaceRecording ? "" : " (--force replaces an existing file)");
+            return false;
+        }
+        const std::string path = options.recordPath;
+        recording->setErrorHandler([path](const std::string& why) {
+            std::fprintf(stderr,
+                         "veltrace: recording to %s stopped: %s; what it holds stays, the window "
+                         "goes on\n",
+                         path.c_str(), why.c_str());
+        });
+        device.recording = std::move(recording);
+    }
+    if (!options.replayPath.empty()) {
+        std::unique_ptr<record::RecordingReader> reader =
+            record::RecordingReader::open(options.replayPath, error);
+        if (!reader) {
+            std::fprintf(stderr, "veltrace: cannot replay: %s\n", error.c_str());
+            return false;
+        }
+        device.replaySource =
+            std::make_shared<link::ReplaySource>(std::move(reader), options.replaySpeed);
+        device.replay = device.replaySource;
+    }
+    return true;
+}
+
+void finishStream() {
+    if (device.recording) {
+        device.recording->close();
+        const record::WriterStatus status = device.recording->status();
+        if (status.bytesDropped > 0 && !status.failed) {
+            std::fprintf(stderr, "veltrace: %llu bytes did not reach the recording %s in time\n",
+                         static_cast<unsigned long long>(status.bytesDropped),
+                         device.recording->path().c_str());
+        }
+        device.recording.reset();
+    }
+    if (device.replaySource) {
+        const std::string ending = device.replaySource->endingText();
+        if (!ending.empty()) {
+            std::fprintf(stderr, "veltrace: %s: %s\n", device.options.replayPath.c_str(),
+                         ending.c_str());
+        }
+    }
+}
 
 void probePorts() {
     const std::vector<std::string> found = link::probePorts();
@@ -64,22 +142,35 @@ void connectDevice() {
     }
     device.portConfig.portName = portName;
     device.port.reset();
+    device.source.reset();
+    if (device.replay) {
+        // The replay stands in for the port until the user chooses one in the port dialog.
+        startReading(std::exchange(device.replay, nullptr));
+        return;
+    }
     if (portName.empty()) {
         return;
     }
-    device.port = link::openPort(device.portConfig);
-    if (!device.port) {
+    std::shared_ptr<link::SerialPort> opened = link::openPort(device.portConfig);
+    if (!opened) {
         // Without the scope lock: the box waits for the user.
         reportUnusablePort(portName);
         return;
     }
-    device.workerThread =
-        link::startAcquisition(link::AcquisitionJob{device.port, [] { redrawCurrentView(); }});
+    const link::PortConfig config = device.portConfig;
+    device.port = std::make_shared<link::ReconnectingPort>(
+        std::move(opened),
+        [config]() -> std::shared_ptr<link::ByteSource> { return link::openPort(config); });
+    if (device.recording) {
+        startReading(std::make_shared<link::RecordingTap>(device.port, device.recording));
+    } else {
+        startReading(device.port);
+    }
 }
 
 void closePort() {
-    if (device.port) {
-        device.port->close();
+    if (device.source) {
+        device.source->close();
     }
 }
 
@@ -94,7 +185,7 @@ void stopAcquisitionShort() {
 DeviceStatus deviceStatus() {
     DeviceStatus status;
     status.portName = device.portConfig.portName;
-    status.open = device.port && device.port->isOpen();
+    status.open = device.port ? device.port->connected() : device.source != nullptr;
     status.workerThread = device.workerThread;
     return status;
 }

@@ -1,6 +1,7 @@
 // Start-up and shutdown: the order in which the program comes up and goes down.
 #include "app/app.h"
 #include "app/controls.h"
+#include "display/capture.h"
 #include "state/scope_state.h"
 #include "toolkit/toolkit.h"
 
@@ -11,16 +12,28 @@ namespace veltrace::app {
 
 namespace tk = veltrace::toolkit;
 
-int startUpSequence() {
+namespace {
+
+// Says so when there is none; harmless to call again.
+bool windowSystemReady() {
     if (!tk::toolkitInit()) {
         std::fputs("veltrace: no graphical display found (DISPLAY and WAYLAND_DISPLAY are unset);"
                    " run it on a desktop or under a virtual display, e.g. xvfb-run veltrace\n",
                    stderr);
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+int startUpSequence() {
+    if (!windowSystemReady()) {
         return 0;
     }
     state::resetScopeState();
     probePorts();
-    tk::fontLoad(FontCapture, "Arial", 8);
+    tk::fontLoad(FontCapture, display::CaptureFontFace, display::CaptureFontPoints);
     if (!openMainWindow()) {
         tk::toolkitEnd();
         return 0;
@@ -47,11 +60,23 @@ void endSequence() {
     // The worker gets 100 ms to see the request and close its port; one that does not is ended
     // with the process.
     stopAcquisitionShort();
+    finishStream();
     tk::toolkitEnd();
 }
 
 int startUp() {
+    // The display is checked before a recording is made, so a start that cannot show a window
+    // leaves no empty recording behind; a recording or replay that cannot be had ends the
+    // start before any window opens.
+    if (!windowSystemReady()) {
+        return 0;
+    }
+    if (!prepareStream()) {
+        tk::toolkitEnd();
+        return 1;
+    }
     if (!startUpSequence()) {
+        finishStream();
         return 0;
     }
     runEventLoop();

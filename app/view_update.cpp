@@ -54,12 +54,10 @@ void showReadout(display::View view, int c) {
 // before this one: this update computes its own only after the picture is finished.
 void saveCapture(display::View view, int c, const tk::Image& picture) {
     const auto index = static_cast<std::size_t>(c);
-    tk::Image captured = picture;
-    display::drawCaptureOverlay(
-        captured, display::geometryOf(view),
+    display::saveCapture(
+        picture, display::geometryOf(view),
         display::captureOverlay(scope.channel[index], scope.cursors[index], scope.readout[index]),
-        tk::fontHandle(FontCapture));
-    tk::imageSavePng(captured, display::captureFileName(tk::dateNow(), c));
+        tk::fontHandle(FontCapture), display::captureFileName(tk::dateNow(), c));
 }
 
 // An armed single shot ends in hold after the update that follows it, whoever asked for it.

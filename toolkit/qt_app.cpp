@@ -12,8 +12,12 @@
 #include <QEventLoop>
 #include <QFont>
 
+#include <cerrno>
 #include <cstdlib>
 #include <memory>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace veltrace::toolkit {
 
@@ -69,6 +73,22 @@ int toolkitInit() {
     qt::pointerTrackingStart();
     started = true;
     return 1;
+}
+
+int toolkitInitHeadless() {
+    if (QCoreApplication::instance() == nullptr) {
+        // Qt's own platform without a screen; it still finds fonts through fontconfig, so text
+        // comes out as it does in a window at 96 dots per inch.
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        if (!environmentSet("XDG_RUNTIME_DIR")) {
+            // Qt asks for it and complains on standard error when it is missing.
+            const std::string directory = "/tmp/veltrace-runtime-" + std::to_string(getuid());
+            if (mkdir(directory.c_str(), 0700) == 0 || errno == EEXIST) {
+                setenv("XDG_RUNTIME_DIR", directory.c_str(), 1);
+            }
+        }
+    }
+    return toolkitInit();
 }
 
 void toolkitEnd() {

@@ -30,6 +30,9 @@ using Handle = std::intptr_t;
 // (no DISPLAY / WAYLAND_DISPLAY and no QT_QPA_PLATFORM), so the caller can say so instead of
 // letting Qt abort. Calling it again is harmless.
 int toolkitInit();
+// The same for a program that draws text into images and never opens a window (veltrace-log):
+// the layer starts on a platform that needs no display. Must come before any other start.
+int toolkitInitHeadless();
 // Forgets all threads (without stopping them), closes every window, frees menus, fonts, images.
 void toolkitEnd();
 
