@@ -3,8 +3,10 @@
 // It opens a pseudo-terminal, prints the device path of its far side (and, with --link, keeps
 // a symlink to it), and streams well-formed frames there the way the scope does: at the line
 // rate of 19200 baud 7N1 (about 2133 bytes/s, one 138-byte frame every 65 ms), at a chosen
-// rate, or as fast as the pseudo-terminal takes them. Point Veltrace at it with
+// rate, or as fast as the pseudo-terminal takes them. Or it sends a recording as it was
+// recorded, so a session can go through the real serial path again. Point Veltrace at it with
 // VELTRACE_COM<n>=<path> and COMPort=COM<n> in its Veltrace.ini.
+#include "record/recording.h"
 #include "simframes/frames.h"
 
 #include <atomic>
@@ -16,6 +18,7 @@
 #include <cstring>
 #include <deque>
 #include <fcntl.h>
+#include <memory>
 #include <optional>
 #include <poll.h>
 #include <stdexcept>
@@ -28,6 +31,7 @@
 namespace {
 
 using namespace veltrace::sim;
+namespace record = veltrace::record;
 using Clock = std::chrono::steady_clock;
 
 // 19200 baud, 9 bit times per character (start, 7 data, stop).
@@ -55,6 +59,7 @@ struct Options {
     double lingerSeconds = 1.0; // after the last of --frames, before the far side hangs up
     bool silent = false;        // keep the device open but send nothing
     std::string linkPath;
+    std::string replayPath; // serve this recording or raw dump instead of generated frames
 };
 
 const char* const usageText =
@@ -67,6 +72,9 @@ const char* const usageText =
     "  --fast             as fast as the pseudo-terminal takes them\n"
     "  --frames N         stop after N frames\n"
     "  --silent           keep the device open and send nothing until stopped\n"
+    "  --replay FILE      send a recording (veltrace --record) or a raw dump at its own pace\n"
+    "                     (a raw dump at the line's 2133 bytes/s), or with --fast as fast as\n"
+    "                     the pseudo-terminal takes it; ends after the file (and --linger)\n"
     "  --linger S         after the last of --frames N, keep the device open S seconds (default "
     "1)\n"
     "  --wave W           sine|square|triangle|noise|flat (default sine)\n"
@@ -83,10 +91,11 @@ const char* const usageText =
     "  --seed N           seed of the corruption and noise generators (default 1)\n"
     "  --help             this text\n"
     "\n"
-    "Example:\n"
+    "Examples:\n"
     "  veltrace-sim --link /tmp/scope &\n"
     "  VELTRACE_COM1=/tmp/scope veltrace     (with COMPort=COM1 in section [COM] of "
-    "Veltrace.ini)\n";
+    "Veltrace.ini)\n"
+    "  veltrace-sim --link /tmp/scope --replay session.vtrec &\n";
 
 [[noreturn]] void usageError(const std::string& message) {
     std::fprintf(stderr, "veltrace-sim: %s\n(see veltrace-sim --help)\n", message.c_str());
@@ -142,6 +151,8 @@ Options parseOptions(int argc, char** argv) {
             o.frames = static_cast<long long>(numberArgument(option, value()));
         } else if (option == "--silent") {
             o.silent = true;
+        } else if (option == "--replay") {
+            o.replayPath = value();
         } else if (option == "--linger") {
             o.lingerSeconds = numberArgument(option, value());
         } else if (option == "--wave") {
@@ -197,6 +208,9 @@ Options parseOptions(int argc, char** argv) {
         } else {
             usageError("unknown option " + option);
         }
+    }
+    if (!o.replayPath.empty() && (o.silent || o.frames >= 0 || o.corruptProbability > 0)) {
+        usageError("--replay sends the file as it is: not with --silent, --frames or --corrupt");
     }
     return o;
 }
@@ -323,10 +337,61 @@ void sleepMs(int milliseconds) {
     nanosleep(&ts, nullptr);
 }
 
+// Sends the recording's bytes when their recorded time has come (or as fast as the pty takes
+// them). Like the line, a paced replay does not wait for a listener: what nobody reads is lost.
+void serveRecording(int master, record::RecordingReader& reader, const Options& options,
+                    Totals& totals) {
+    const bool fast = options.rate <= 0;
+    std::deque<std::uint8_t> queue;
+    record::Chunk chunk;
+    bool more = reader.next(chunk);
+    const auto start = Clock::now();
+    while (!stopSignal && (more || !queue.empty())) {
+        const double elapsedUs =
+            std::chrono::duration<double, std::micro>(Clock::now() - start).count();
+        while (more && (fast ? queue.size() < 4 * FrameBytes
+                             : static_cast<double>(chunk.timeMicros) <= elapsedUs)) {
+            queue.insert(queue.end(), chunk.bytes.begin(), chunk.bytes.end());
+            more = reader.next(chunk);
+        }
+        if (fast) {
+            if (!readerPresent(master)) {
+                sleepMs(PaceMs);
+            } else if (!queue.empty() && !writeSome(master, queue, queue.size(), totals)) {
+                pollfd p{master, POLLOUT, 0};
+                if (poll(&p, 1, PaceMs) <= 0 || (p.revents & (POLLERR | POLLHUP)) != 0) {
+                    sleepMs(PaceMs);
+                }
+            }
+            continue;
+        }
+        if (!queue.empty() &&
+            (!readerPresent(master) || !writeSome(master, queue, queue.size(), totals))) {
+            totals.bytesLost += static_cast<long long>(queue.size());
+            queue.clear();
+        }
+        sleepMs(PaceMs);
+    }
+    const std::string ending = record::endingText(reader);
+    if (!ending.empty()) {
+        std::fprintf(stderr, "veltrace-sim: %s: %s\n", options.replayPath.c_str(), ending.c_str());
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     const Options options = parseOptions(argc, argv);
+
+    std::unique_ptr<record::RecordingReader> replay;
+    if (!options.replayPath.empty()) {
+        std::string error;
+        replay = record::RecordingReader::open(options.replayPath, error);
+        if (!replay) {
+            std::fprintf(stderr, "veltrace-sim: cannot replay: %s\n", error.c_str());
+            return 1;
+        }
+    }
 
     std::string slavePath;
     const int master = openPseudoTerminal(slavePath);
@@ -357,12 +422,15 @@ int main(int argc, char** argv) {
     const auto start = Clock::now();
     auto moreFrames = [&] { return options.frames < 0 || totals.framesQueued < options.frames; };
 
+    if (replay) {
+        serveRecording(master, *replay, options, totals);
+    }
     while (!stopSignal && options.silent) {
         // Nothing to send: sleep long, so the simulator itself adds next to no wake-ups to a
         // measurement of the idle reader. A stop signal ends the sleep at once.
         sleepMs(1000);
     }
-    while (!stopSignal) {
+    while (!stopSignal && !replay) {
         if (options.rate <= 0) {
             // As fast as the pty takes them: keep a few frames queued, wait for room.
             while (queue.size() < 4 * FrameBytes && moreFrames()) {
@@ -411,7 +479,7 @@ int main(int argc, char** argv) {
         sleepMs(PaceMs);
     }
 
-    if (!stopSignal && options.frames >= 0) {
+    if (!stopSignal && (options.frames >= 0 || replay)) {
         // Give the reader a moment to take the last frames before the far side hangs up.
         for (int i = 0; i < options.lingerSeconds * 1000 / PaceMs && !stopSignal; ++i) {
             sleepMs(PaceMs);
