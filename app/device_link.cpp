@@ -114,6 +114,8 @@ void finishStream() {
                          ending.c_str());
         }
     }
+    device.replay.reset();
+    device.replaySource.reset();
 }
 
 void probePorts() {
