@@ -60,10 +60,13 @@ std::string data(const std::string& name) {
 // of the test plus `extra`.
 class Program {
   public:
+    // Standard error goes to `errorPath` when one is given (a terminal, say).
     Program(const fs::path& dir, std::vector<std::string> args,
-            std::vector<std::pair<std::string, std::string>> extra = {})
+            std::vector<std::pair<std::string, std::string>> extra = {},
+            const std::string& errorPath = "")
         : out_(dir / ("out-" + std::to_string(counter) + ".txt")),
-          err_(dir / ("err-" + std::to_string(counter) + ".txt")) {
+          err_(errorPath.empty() ? dir / ("err-" + std::to_string(counter) + ".txt")
+                                 : fs::path(errorPath)) {
         ++counter;
         pid_ = fork();
         if (pid_ == 0) {
@@ -72,7 +75,9 @@ class Program {
                 setenv(name.c_str(), value.c_str(), 1);
             }
             const int out = open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            const int err = open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            const int err = errorPath.empty()
+                                ? open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644)
+                                : open(err_.c_str(), O_WRONLY | O_NOCTTY);
             dup2(out, STDOUT_FILENO);
             dup2(err, STDERR_FILENO);
             std::vector<char*> argv;
@@ -256,6 +261,27 @@ TEST_F(Commands, LogCapturesEveryNthFrameWithoutADisplay) {
                                                "frame-000015.png", "frame-000020.png"}));
     // Nothing but its own summary on standard error: no complaint of the window system.
     EXPECT_EQ(lines(log.err()).size(), 1u) << log.err();
+}
+
+TEST_F(Commands, LogShowsItsProgressOnlyOnATerminal) {
+    Pty terminal;
+    Program log(dir, {VELTRACE_LOG_PATH, "--replay", data("clean.vtrec"), "--output", "p.csv"}, env,
+                terminal.slavePath);
+    ASSERT_EQ(log.wait(), 0);
+    std::string shown;
+    std::array<char, 4096> buffer{};
+    fcntl(terminal.master, F_SETFL, O_NONBLOCK);
+    for (ssize_t n; (n = read(terminal.master, buffer.data(), buffer.size())) > 0;) {
+        shown.append(buffer.data(), static_cast<std::size_t>(n));
+    }
+    EXPECT_NE(shown.find("\rveltrace-log: 24 frames, 0 damaged"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("24 frames logged"), std::string::npos) << shown;
+
+    // Into a file: the summary alone.
+    Program quiet(dir, {VELTRACE_LOG_PATH, "--replay", data("clean.vtrec"), "--output", "q.csv"},
+                  env);
+    ASSERT_EQ(quiet.wait(), 0);
+    EXPECT_EQ(quiet.err().find('\r'), std::string::npos);
 }
 
 // ---- veltrace-log on a port -------------------------------------------------------------------

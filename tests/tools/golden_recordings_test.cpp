@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,10 @@ struct Golden {
     std::uint64_t rejected;     // frames the log leaves out
     std::uint64_t csvHash;      // the log's rows (TZ=UTC)
 };
+
+void PrintTo(const Golden& golden, std::ostream* out) {
+    *out << golden.file;
+}
 
 class GoldenRecordings : public ::testing::TestWithParam<Golden> {
   protected:
