@@ -13,6 +13,7 @@
 #include <string>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <termios.h>
 #include <thread>
 #include <vector>
 
@@ -77,9 +78,16 @@ TEST_F(PortSurveyThreaded, MarksOnlyTheFreePortWithWholeFramesAndLeavesHeldPorts
     const int holder = open(held.slavePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     ASSERT_GE(holder, 0);
     ASSERT_EQ(ioctl(holder, TIOCEXCL), 0);
+    termios raw{};
+    ASSERT_EQ(tcgetattr(holder, &raw), 0);
+    cfmakeraw(&raw);
+    ASSERT_EQ(tcsetattr(holder, TCSANOW, &raw), 0);
     held.send(frame(4));
     int waitingBefore = 0;
-    ASSERT_EQ(ioctl(holder, FIONREAD, &waitingBefore), 0);
+    // The pseudo-terminal hands the bytes over to the reader's side a moment later.
+    ASSERT_TRUE(testing_support::waitUntil([&] {
+        return ioctl(holder, FIONREAD, &waitingBefore) == 0 && waitingBefore == sim::FrameBytes;
+    }));
 
     sendWhileSurveying({{scope.master, frame(6)}, {damaged.master, frame(12)}});
     const std::vector<PortSurvey> survey = surveyPorts(500);

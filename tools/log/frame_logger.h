@@ -30,6 +30,10 @@ class FrameLogger {
     // and get no row and no number. Bytes after the last allowed frame are ignored.
     void feed(std::span<const std::uint8_t> bytes, std::int64_t wallMicros, std::string& csv);
 
+    // The device went away: what comes once it is back starts anywhere in a frame, so the
+    // decoder waits for a sync byte rather than finish the broken frame with it.
+    void deviceLost() { decoder_.framePosition = link::WaitForSync; }
+
     bool done() const { return options_.maxFrames != 0 && rows_ >= options_.maxFrames; }
     std::uint64_t rows() const { return rows_; }
     std::uint64_t rejected() const { return rejected_; }

@@ -331,6 +331,9 @@ Outcome logPort(const Options& options, logtool::FrameLogger& logger, int out) {
         const link::ReadResult got = port.readAvailable(buffer);
         const std::int64_t now = record::wallClockMicros();
         logger.feed(std::span(buffer).first(got.count), now, rows);
+        if (got.deviceLost) {
+            logger.deviceLost();
+        }
         // Rows reach the file within about a second, whole.
         if (!rows.empty() &&
             (rows.size() >= WriteThreshold || now - lastFlush >= LiveFlushMicros)) {
