@@ -40,10 +40,7 @@ class PortSurveyThreaded : public ::testing::Test {
         }
     }
     void TearDown() override {
-        stop = true;
-        if (sender.joinable()) {
-            sender.join();
-        }
+        stopSending();
         for (int n = 1; n <= 16; ++n) {
             unsetenv(("VELTRACE_COM" + std::to_string(n)).c_str());
         }
@@ -61,6 +58,14 @@ class PortSurveyThreaded : public ::testing::Test {
                 toolkit::pause(20);
             }
         });
+    }
+
+    // Before the pseudo-terminals it writes to are closed.
+    void stopSending() {
+        stop = true;
+        if (sender.joinable()) {
+            sender.join();
+        }
     }
 
     std::atomic<bool> stop{false};
@@ -91,6 +96,7 @@ TEST_F(PortSurveyThreaded, MarksOnlyTheFreePortWithWholeFramesAndLeavesHeldPorts
 
     sendWhileSurveying({{scope.master, frame(6)}, {damaged.master, frame(12)}});
     const std::vector<PortSurvey> survey = surveyPorts(500);
+    stopSending();
 
     ASSERT_EQ(survey.size(), 16u);
     EXPECT_EQ(survey[1].portName, "COM2");

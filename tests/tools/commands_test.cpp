@@ -144,10 +144,7 @@ class Commands : public ::testing::Test {
         env.emplace_back("TZ", "UTC");
     }
     void TearDown() override {
-        stop = true;
-        if (sender.joinable()) {
-            sender.join();
-        }
+        stopSending();
         std::error_code error;
         fs::remove_all(dir, error);
     }
@@ -178,6 +175,13 @@ class Commands : public ::testing::Test {
         }
         tzset();
         return csv;
+    }
+    // Before the pseudo-terminal it writes to is closed.
+    void stopSending() {
+        stop = true;
+        if (sender.joinable()) {
+            sender.join();
+        }
     }
     void sendEvery20Ms(int master, Bytes bytes) {
         sender = std::thread([this, master, bytes] {
@@ -320,13 +324,13 @@ TEST_F(Commands, LogFindsTheScopeWithPortAuto) {
     mapPort(6, scope.slavePath);
     sendEvery20Ms(scope.master, frame(6, 0));
     Program log(dir, {VELTRACE_LOG_PATH, "--port", "auto", "--frames", "3"}, env);
-    ASSERT_EQ(log.wait(), 0) << log.err();
+    const int code = log.wait();
+    stopSending();
+    ASSERT_EQ(code, 0) << log.err();
     EXPECT_NE(log.err().find("the scope is on COM6"), std::string::npos) << log.err();
     EXPECT_EQ(lines(log.out()).size(), 4u);
 
     // Without a scope on any port.
-    stop = true;
-    sender.join();
     Pty quiet;
     mapPort(6, quiet.slavePath);
     Program none(dir, {VELTRACE_LOG_PATH, "--port", "auto"}, env);
@@ -377,7 +381,9 @@ TEST_F(Commands, ListPortsMarksThePortTheScopeSendsOn) {
     mapPort(5, scope.slavePath);
     sendEvery20Ms(scope.master, frame(3, 7));
     Program list(dir, {VELTRACE_PATH, "--list-ports"}, env);
-    ASSERT_EQ(list.wait(), 0) << list.err();
+    const int code = list.wait();
+    stopSending();
+    ASSERT_EQ(code, 0) << list.err();
     const std::vector<std::string> rows = lines(list.out());
     ASSERT_EQ(rows.size(), 17u) << list.out();
     EXPECT_EQ(rows[2].substr(0, 5), "COM2 ");
