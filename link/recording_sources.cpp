@@ -19,9 +19,16 @@ RecordingTap::RecordingTap(std::shared_ptr<ByteSource> inner,
 
 ReadResult RecordingTap::readAvailable(std::span<std::uint8_t> buffer) {
     const ReadResult got = inner_->readAvailable(buffer);
-    if (got.count > 0 && recording_) {
-        recording_->append(buffer.first(got.count));
+    if (recording_) {
+        if (got.count > 0) {
+            recording_->append(buffer.first(got.count));
+        }
+        // Marked once per loss, not at every read while the device stays away.
+        if (got.deviceLost && !lost_) {
+            recording_->appendDeviceLost();
+        }
     }
+    lost_ = got.deviceLost;
     return got;
 }
 
@@ -65,6 +72,12 @@ ReadResult ReplaySource::readAvailable(std::span<std::uint8_t> buffer) {
         }
         if (speed_ > 0.0 && static_cast<double>(chunk_.timeMicros) / speed_ > elapsed) {
             break; // not due yet
+        }
+        if (chunk_.deviceLost) {
+            // The read ends at the loss, as the port's read did.
+            chunk_.deviceLost = false;
+            result.deviceLost = true;
+            break;
         }
         const std::size_t take =
             std::min(buffer.size() - result.count, chunk_.bytes.size() - chunkUsed_);

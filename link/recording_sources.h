@@ -13,9 +13,10 @@
 
 namespace veltrace::link {
 
-// Hands on what `inner` delivers and appends every byte to the recording, timed as it is read.
-// Closing closes `inner`, not the recording: one recording may span several ports (a port change)
-// and is closed by its owner.
+// Hands on what `inner` delivers and appends every byte to the recording, timed as it is read,
+// and marks in the recording where the device was lost. Closing closes `inner`, not the
+// recording: one recording may span several ports (a port change) and is closed by its owner.
+// Read from one thread only.
 class RecordingTap final : public ByteSource {
   public:
     RecordingTap(std::shared_ptr<ByteSource> inner,
@@ -27,11 +28,13 @@ class RecordingTap final : public ByteSource {
   private:
     std::shared_ptr<ByteSource> inner_;
     std::shared_ptr<record::RecordingWriter> recording_;
+    bool lost_ = false; // the last read found the device gone
 };
 
 // Releases a recording's bytes when their recorded arrival time, divided by the speed, has
-// passed since the first read: the source behaves like the port it was recorded from. A speed of
-// 0 (ReplaySource::AsFastAsRead) releases everything at once, as much as each read takes. At the
+// passed since the first read: the source behaves like the port it was recorded from, and a read
+// that reaches a mark of a lost device ends there and reports the loss. A speed of 0
+// (ReplaySource::AsFastAsRead) releases everything at once, as much as each read takes. At the
 // end it simply has nothing more.
 class ReplaySource final : public ByteSource {
   public:

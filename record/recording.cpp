@@ -119,6 +119,14 @@ void appendChunks(std::vector<std::uint8_t>& out, std::uint32_t timeMs,
     }
 }
 
+void appendLossMark(std::vector<std::uint8_t>& out, std::uint32_t timeMs) {
+    const std::size_t start = out.size();
+    putLittle(out, timeMs, 4);
+    putLittle(out, 0, 2);
+    putLittle(out, headerCheck(out.data() + start), 2);
+    putLittle(out, crc32(std::span<const std::uint8_t>(out.data() + start, ChunkHeaderSize)), 4);
+}
+
 std::int64_t wallClockMicros() {
     return std::chrono::duration_cast<std::chrono::microseconds>(
                std::chrono::system_clock::now().time_since_epoch())
@@ -295,6 +303,20 @@ void RecordingWriter::append(std::span<const std::uint8_t> bytes) {
     append(bytes, SteadyClock::now());
 }
 
+namespace {
+
+// Milliseconds since the recording began: never backwards, and a recording longer than 49 days
+// keeps its last time. The caller holds the writer's lock.
+std::uint32_t chunkTime(RecordingWriter::Shared& s, std::chrono::steady_clock::time_point arrival) {
+    const auto elapsed =
+        std::chrono::duration_cast<std::chrono::milliseconds>(arrival - s.start).count();
+    s.lastMs = static_cast<std::uint32_t>(
+        std::clamp<std::int64_t>(elapsed, s.lastMs, std::numeric_limits<std::uint32_t>::max()));
+    return s.lastMs;
+}
+
+} // namespace
+
 void RecordingWriter::append(std::span<const std::uint8_t> bytes, SteadyClock::time_point arrival) {
     if (bytes.empty()) {
         return;
@@ -307,14 +329,18 @@ void RecordingWriter::append(std::span<const std::uint8_t> bytes, SteadyClock::t
         s.status.bytesDropped += bytes.size();
         return;
     }
-    const auto elapsed =
-        std::chrono::duration_cast<std::chrono::milliseconds>(arrival - s.start).count();
-    // Never backwards, and a recording longer than 49 days keeps its last time.
-    const std::uint32_t ms = static_cast<std::uint32_t>(
-        std::clamp<std::int64_t>(elapsed, s.lastMs, std::numeric_limits<std::uint32_t>::max()));
-    s.lastMs = ms;
-    appendChunks(s.pending, ms, bytes);
+    appendChunks(s.pending, chunkTime(s, arrival), bytes);
     s.pendingBytes += bytes.size();
+}
+
+void RecordingWriter::appendDeviceLost() {
+    std::lock_guard lock(shared_->mutex);
+    Shared& s = *shared_;
+    if (s.closing || s.status.failed ||
+        s.pending.size() + ChunkHeaderSize + ChunkTrailerSize > s.options.memoryLimit) {
+        return;
+    }
+    appendLossMark(s.pending, chunkTime(s, SteadyClock::now()));
 }
 
 void RecordingWriter::setErrorHandler(std::function<void(const std::string&)> handler) {
@@ -419,6 +445,7 @@ bool RecordingReader::next(Chunk& chunk) {
 
 bool RecordingReader::nextRaw(Chunk& chunk) {
     constexpr std::size_t Piece = 32;
+    chunk.deviceLost = false;
     chunk.bytes.resize(Piece);
     const std::size_t got = std::fread(chunk.bytes.data(), 1, Piece, file_);
     chunk.bytes.resize(got);
@@ -457,11 +484,11 @@ bool RecordingReader::nextRecorded(Chunk& chunk) {
     const auto timeMs = static_cast<std::uint32_t>(getLittle(header.data(), 4));
     const auto length = static_cast<std::size_t>(getLittle(header.data() + 4, 2));
     const auto check = static_cast<std::uint16_t>(getLittle(header.data() + 6, 2));
-    if (length == 0 || length > MaxChunkBytes || check != headerCheck(header.data()) ||
-        timeMs < lastTimeMs_) {
+    if (length > MaxChunkBytes || check != headerCheck(header.data()) || timeMs < lastTimeMs_) {
         endAs(Ending::Damaged);
         return false;
     }
+    chunk.deviceLost = length == 0;
     chunk.bytes.resize(length);
     const std::size_t got = std::fread(chunk.bytes.data(), 1, length, file_);
     chunk.timeMicros = static_cast<std::int64_t>(timeMs) * 1000;
@@ -473,7 +500,7 @@ bool RecordingReader::nextRecorded(Chunk& chunk) {
         // Cut short: the bytes that made it to the file are the stream up to the cut.
         chunk.bytes.resize(got);
         endAs(Ending::Cut);
-        return got > 0;
+        return got > 0; // a loss mark cut short has nothing to keep
     }
     const std::uint32_t crc = crc32(chunk.bytes, crc32(header));
     if (crc != static_cast<std::uint32_t>(getLittle(trailer.data(), 4))) {

@@ -13,7 +13,8 @@
 //     24  8  0 (reserved)
 //   then chunks, one per read that returned bytes, in the order they arrived:
 //     0   4  arrival time, milliseconds since the recording began (never decreasing)
-//     4   2  n, the number of bytes, 1..4096
+//     4   2  n, the number of bytes, 1..4096; 0 marks the moment the device was lost (the port
+//            went away and was opened again later), so a replay restarts its decoder there
 //     6   2  the low 16 bits of the CRC-32 of bytes 0..5 (tells a chunk header from garbage)
 //     8   n  the bytes as read
 //     8+n 4  CRC-32 of the chunk header and the bytes
@@ -59,6 +60,8 @@ std::uint32_t crc32(std::span<const std::uint8_t> bytes, std::uint32_t crc = 0);
 std::vector<std::uint8_t> encodeHeader(std::int64_t startMicros);
 void appendChunks(std::vector<std::uint8_t>& out, std::uint32_t timeMs,
                   std::span<const std::uint8_t> bytes);
+// A chunk of no bytes: the device was lost at that time.
+void appendLossMark(std::vector<std::uint8_t>& out, std::uint32_t timeMs);
 
 // Wall-clock microseconds since 1970, as the header stores them.
 std::int64_t wallClockMicros();
@@ -101,6 +104,8 @@ class RecordingWriter {
     // Any thread. The arrival time is taken now unless given.
     void append(std::span<const std::uint8_t> bytes);
     void append(std::span<const std::uint8_t> bytes, std::chrono::steady_clock::time_point arrival);
+    // Marks that the device was lost now (see the loss mark above).
+    void appendDeviceLost();
     // Called once, on the writer's thread, when a write fails.
     void setErrorHandler(std::function<void(const std::string&)> handler);
     // Writes out what is pending, syncs, closes the file. Waits at most `limit` for the disk;
@@ -123,10 +128,11 @@ class RecordingWriter {
 enum class FileKind { Recording, RawDump };
 
 // One piece of the stream: the bytes and when the last of them arrived, in microseconds since
-// the stream began.
+// the stream began; or, with no bytes, the moment the device was lost.
 struct Chunk {
     std::int64_t timeMicros = 0;
     std::vector<std::uint8_t> bytes;
+    bool deviceLost = false;
 };
 
 // How the reading of a file ended.

@@ -4,6 +4,7 @@
 #include "link/acquisition.h"
 #include "link/decoder.h"
 #include "link/memory_source.h"
+#include "link/reconnecting_port.h"
 #include "link/recording_sources.h"
 #include "record/recording.h"
 #include "simframes/frames.h"
@@ -141,6 +142,51 @@ TEST_F(RecordAndReplay, ARecordingReplaysToTheSameFramesFrameForFrame) {
     EXPECT_EQ(replayed, live);
     EXPECT_EQ(source->bytesReplayed(), stream.size());
     EXPECT_EQ(source->endingText(), "");
+}
+
+TEST_F(RecordAndReplay, ALostDeviceIsMarkedOnceAndTheReplayWaitsForASyncByteThereToo) {
+    const Bytes a = sim::buildFrame({0x24, 6, 0, 0}, sim::FrameSamplesArray{});
+    Bytes b = sim::buildFrame({0x24, 7, 0, 0}, sim::FrameSamplesArray{});
+    const Bytes c = sim::buildFrame({0x24, 8, 0, 0}, sim::FrameSamplesArray{});
+    // The port loses its device inside frame A and comes back inside frame B, whose tail would
+    // finish A's first 100 bytes at position 137.
+    auto first = std::make_shared<MemorySource>();
+    first->push(Bytes(a.begin(), a.begin() + 100));
+    first->loseDevice();
+    auto second = std::make_shared<MemorySource>();
+    second->push(Bytes(b.end() - 38, b.end()));
+    second->push(c);
+    std::int64_t nowMs = 0;
+    auto port = std::make_shared<ReconnectingPort>(
+        first, [second]() -> std::shared_ptr<ByteSource> { return second; },
+        [&nowMs] { return nowMs; });
+    std::string error;
+    std::shared_ptr<record::RecordingWriter> writer = record::RecordingWriter::create(
+        (dir / "lost.vtrec").string(), record::RecordingWriter::Existing::Refuse, error);
+    ASSERT_TRUE(writer) << error;
+    const std::vector<Shown> live = acquire(std::make_shared<RecordingTap>(port, writer), [&] {
+        nowMs += 10; // a second passes in 100 cycles: the port is opened again
+        return second->pending() == 0;
+    });
+    ASSERT_TRUE(writer->close());
+    ASSERT_EQ(live.size(), 1u);
+    EXPECT_EQ(live[0].timebase, "0.5ms -> 5ms/div"); // frame C
+
+    // One mark, though the device stayed away for a hundred reads.
+    auto reader = open(dir / "lost.vtrec");
+    int marks = 0;
+    Bytes stream;
+    record::Chunk chunk;
+    while (reader->next(chunk)) {
+        marks += chunk.deviceLost ? 1 : 0;
+        stream.insert(stream.end(), chunk.bytes.begin(), chunk.bytes.end());
+    }
+    EXPECT_EQ(marks, 1);
+    // Without the mark the bytes alone would give the broken frame too.
+    EXPECT_EQ(decodeDirectly(stream).size(), 2u);
+
+    auto source = replay(dir / "lost.vtrec", ReplaySource::AsFastAsRead);
+    EXPECT_EQ(acquire(source, [&] { return source->finished(); }), live);
 }
 
 TEST_F(RecordAndReplay, ARecordingCutAtAnyByteReplaysEveryFrameCompleteBeforeTheCut) {

@@ -177,6 +177,25 @@ TEST_F(RecordingFiles, WhatIsAppendedReadsBackPieceForPieceWithItsTimes) {
     }
 }
 
+TEST_F(RecordingFiles, ALossMarkReadsBackInItsPlaceWithoutBytes) {
+    Bytes file = encodeHeader(0);
+    appendChunks(file, 10, Bytes{1, 2});
+    appendLossMark(file, 20);
+    appendChunks(file, 1500, Bytes{3});
+    writeFile(dir / "mark.vtrec", file);
+    auto reader = open(dir / "mark.vtrec");
+    ASSERT_TRUE(reader);
+    const ReadBack back = readAll(*reader);
+    ASSERT_EQ(back.chunks.size(), 3u);
+    EXPECT_FALSE(back.chunks[0].deviceLost);
+    EXPECT_TRUE(back.chunks[1].deviceLost);
+    EXPECT_TRUE(back.chunks[1].bytes.empty());
+    EXPECT_EQ(back.chunks[1].timeMicros, 20000);
+    EXPECT_FALSE(back.chunks[2].deviceLost);
+    EXPECT_EQ(back.stream, (Bytes{1, 2, 3}));
+    EXPECT_EQ(back.ending, Ending::Complete);
+}
+
 TEST_F(RecordingFiles, AppendsAfterCloseAndOverTheMemoryLimitAreCountedAsDropped) {
     RecordingWriter::Options options;
     options.flushInterval = 60s; // nothing leaves memory before close

@@ -166,6 +166,9 @@ class Commands : public ::testing::Test {
             if (seconds > 0 && chunk.timeMicros > seconds * 1e6) {
                 break;
             }
+            if (chunk.deviceLost) {
+                logger.deviceLost();
+            }
             logger.feed(chunk.bytes, reader->startMicros() + chunk.timeMicros, csv);
         }
         if (tz != nullptr) {

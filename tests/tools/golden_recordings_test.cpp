@@ -124,6 +124,9 @@ TEST_P(GoldenRecordings, ReplayedCapturesAndLogMatchTheirChecksums) {
     std::string csv;
     record::Chunk chunk;
     while (reader->next(chunk)) {
+        if (chunk.deviceLost) {
+            logger.deviceLost();
+        }
         logger.feed(chunk.bytes, reader->startMicros() + chunk.timeMicros, csv);
     }
     const std::uint64_t csvHash =

@@ -271,6 +271,9 @@ Outcome logReplay(const Options& options, record::RecordingReader& reader,
             break;
         }
         seconds = static_cast<double>(chunk.timeMicros) / 1e6;
+        if (chunk.deviceLost) {
+            logger.deviceLost();
+        }
         logger.feed(chunk.bytes, reader.startMicros() + chunk.timeMicros, rows);
         if (rows.size() >= WriteThreshold && !writeRows(out, rows, error)) {
             return {1, error};
