@@ -351,6 +351,7 @@ void serveRecording(int master, record::RecordingReader& reader, const Options& 
             std::chrono::duration<double, std::micro>(Clock::now() - start).count();
         while (more && (fast ? queue.size() < 4 * FrameBytes
                              : static_cast<double>(chunk.timeMicros) <= elapsedUs)) {
+            // A mark of a lost device has no bytes: the simulator keeps its device.
             queue.insert(queue.end(), chunk.bytes.begin(), chunk.bytes.end());
             more = reader.next(chunk);
         }
