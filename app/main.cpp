@@ -4,7 +4,6 @@
 #include "link/acquisition.h"
 #include "link/serial_port.h"
 
-#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -71,7 +70,8 @@ bool statisticsWanted() {
     return wanted != nullptr && wanted[0] != '\0' && std::strcmp(wanted, "0") != 0;
 }
 
-// Built by hand with write(): it also runs inside a signal handler, where stdio is off limits.
+// Built by hand with write(), so the line reaches standard error whole even while the
+// acquisition thread may still be ending.
 void appendNumber(char*& out, std::uint64_t value) {
     char digits[24];
     int count = 0;
@@ -107,13 +107,6 @@ void printStatistics() {
         write(STDERR_FILENO, line, static_cast<std::size_t>(out - line));
 }
 
-// With VELTRACE_STATS a measuring script may end the program with SIGTERM or SIGINT and still
-// get the figures.
-extern "C" void onStatisticsSignal(int) {
-    printStatistics();
-    _exit(0);
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -138,10 +131,6 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "veltrace: unknown option '%s' (see veltrace --help)\n",
                      option.c_str());
         return 2;
-    }
-    if (statisticsWanted()) {
-        std::signal(SIGTERM, onStatisticsSignal);
-        std::signal(SIGINT, onStatisticsSignal);
     }
     code = veltrace::app::startUp();
     if (statisticsWanted()) {

@@ -5,18 +5,39 @@
 #include "toolkit/toolkit.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
+#include <string>
 
 namespace veltrace::app {
 
 namespace tk = veltrace::toolkit;
 
+namespace {
+
+constexpr const char* StartAdvice =
+    "; run it on a desktop, or under a virtual display (for example: xvfb-run veltrace)";
+
+// The window system could not be reached inside the toolkit's start, which cannot return: one
+// line, and a failure status, never an abort.
+[[noreturn]] void windowSystemUnreachable(const std::string& whatFailed) {
+    std::fprintf(stderr, "veltrace: %s%s\n", whatFailed.c_str(), StartAdvice);
+    std::fflush(stderr);
+    std::_Exit(ExitNoWindowSystem);
+}
+
+} // namespace
+
 int startUpSequence() {
+    // SIGTERM, SIGINT and SIGHUP end the program through its own end sequence, like Quit.
+    tk::catchTerminationRequests();
+    tk::setStartFailureHandler(windowSystemUnreachable);
     if (!tk::toolkitInit()) {
-        std::fputs("veltrace: no graphical display found (DISPLAY and WAYLAND_DISPLAY are unset);"
-                   " run it on a desktop or under a virtual display, e.g. xvfb-run veltrace\n",
-                   stderr);
-        return 0;
+        std::fprintf(stderr,
+                     "veltrace: no graphical display found (DISPLAY and WAYLAND_DISPLAY are "
+                     "unset)%s\n",
+                     StartAdvice);
+        return -1;
     }
     state::resetScopeState();
     probePorts();
@@ -51,7 +72,11 @@ void endSequence() {
 }
 
 int startUp() {
-    if (!startUpSequence()) {
+    const int started = startUpSequence();
+    if (started < 0) {
+        return ExitNoWindowSystem;
+    }
+    if (started == 0) {
         return 0;
     }
     runEventLoop();

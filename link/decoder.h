@@ -15,6 +15,8 @@ inline constexpr int FrameLength = 138;
 // takes its first byte as the sync byte, whatever its value.
 struct FrameDecoder {
     std::uint8_t framePosition = 0;
+    // The channel whose trigger text this frame's trigger byte set (identity only, never read).
+    const state::ChannelData* triggerChannel = nullptr;
 };
 
 // Decodes one received byte into `channel` (the slot the frame goes to; the caller may pass

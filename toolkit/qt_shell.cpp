@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QMessageBox>
+#include <QPointer>
 #include <QUrl>
 #include <QWidget>
 
@@ -28,6 +29,9 @@ Hooks& hooks() {
 }
 
 constexpr int IdOk = 1;
+
+// The box being shown, so a request to end the program can close it.
+QPointer<QMessageBox> openBox;
 constexpr int IconMask = 0xF0;
 constexpr int IconHand = 0x10;
 constexpr int IconQuestion = 0x20;
@@ -67,6 +71,9 @@ int messageBox(const std::string& caption, const std::string& text, int flags) {
     if (!qt::ready()) {
         return 0;
     }
+    if (terminationRequested()) {
+        return IdOk; // the program is ending; nobody is there to answer
+    }
     const int owner = foregroundWindowNumber();
     qt::WindowEntry* ownerEntry = qt::windowEntry(owner);
     // Our top-most windows would cover the box: they give up the hint while it is shown.
@@ -80,13 +87,25 @@ int messageBox(const std::string& caption, const std::string& text, int flags) {
     {
         QMessageBox box(iconFor(flags), latin1(caption), latin1(text), QMessageBox::Ok,
                         ownerEntry != nullptr ? ownerEntry->frame : nullptr);
+        openBox = &box;
         box.exec();
+        openBox = nullptr;
     }
     for (int number : topmost) {
         windowSetTopmost(number, 1);
     }
     return IdOk;
 }
+
+namespace qt {
+
+void closeOpenMessageBox() {
+    if (openBox) {
+        openBox->done(QMessageBox::Ok);
+    }
+}
+
+} // namespace qt
 
 void openDocument(const std::string& address) {
     OpenDocumentHook hook;
