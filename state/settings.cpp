@@ -3,7 +3,8 @@
 // value in matching quotes loses them, ";" starts a comment line, and anything missing reads as
 // empty. Reading never fails loudly; writing rewrites only the one key's line, keeps every other
 // byte of the file, and swaps the new file in with a rename so that a crash or a full disk can
-// never leave a half-written settings file behind.
+// never leave a half-written settings file behind. A file that is more than our own file with one
+// name (several hard links, someone else's) keeps its identity instead: see rewriteInPlace.
 //
 // This is the POSIX twin: files are opened, checked and replaced with the platform's own calls.
 #include "state/settings.h"
@@ -124,9 +125,29 @@ std::vector<Line> splitLines(const std::string& content) {
 
 enum class LoadResult { Loaded, Missing, Refused };
 
+// What a file was when we read it: who owns it, how many names it has, and which file it is, so
+// a write can keep all of that and notice when the file changed under it.
+struct FileFacts {
+    mode_t mode = 0644;
+    uid_t owner = 0;
+    gid_t group = 0;
+    nlink_t links = 0;
+    dev_t device = 0;
+    ino_t inode = 0;
+};
+
+FileFacts factsOf(const struct stat& info) {
+    return FileFacts{static_cast<mode_t>(info.st_mode & 07777),
+                     info.st_uid,
+                     info.st_gid,
+                     info.st_nlink,
+                     info.st_dev,
+                     info.st_ino};
+}
+
 // Reads the whole file if it is a regular file of sane size. A missing file is not an error for
 // the writer (it creates the file); anything else that stops us reading it is.
-LoadResult loadFile(const std::string& path, std::string& content, mode_t& mode) {
+LoadResult loadFile(const std::string& path, std::string& content, FileFacts& facts) {
     content.clear();
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
@@ -137,7 +158,7 @@ LoadResult loadFile(const std::string& path, std::string& content, mode_t& mode)
         ::close(fd);
         return LoadResult::Refused;
     }
-    mode = info.st_mode & 07777;
+    facts = factsOf(info);
     char buffer[4096];
     for (;;) {
         const ssize_t got = ::read(fd, buffer, sizeof buffer);
@@ -161,10 +182,11 @@ LoadResult loadFile(const std::string& path, std::string& content, mode_t& mode)
     return LoadResult::Loaded;
 }
 
-bool writeAll(int fd, const std::string& data) {
+bool writeAllAt(int fd, const std::string& data, off_t offset) {
     std::size_t done = 0;
     while (done < data.size()) {
-        const ssize_t put = ::write(fd, data.data() + done, data.size() - done);
+        const ssize_t put =
+            ::pwrite(fd, data.data() + done, data.size() - done, offset + static_cast<off_t>(done));
         if (put < 0 && errno == EINTR) {
             continue;
         }
@@ -176,30 +198,52 @@ bool writeAll(int fd, const std::string& data) {
     return true;
 }
 
-// The file to replace: a symbolic link is followed so that the rename replaces its target and
-// the link survives, as an in-place write would have left it.
-std::string replacementTarget(const std::string& path) {
-    struct stat info {};
-    if (::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
-        char resolved[PATH_MAX];
-        if (::realpath(path.c_str(), resolved) != nullptr) {
-            return resolved;
-        }
-    }
-    return path;
+std::string directoryOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
-// Writes content beside target under a temporary name and renames it over target.
-bool replaceFile(const std::string& target, const std::string& content, mode_t mode) {
+// The file a write is for: a symbolic link is followed to the file it names, so the link stays a
+// link and its target gets the new content, as an in-place write would have left it. A link to a
+// file that does not exist yet names the file to create. Empty when the chain does not end (a
+// loop, or more links than the system follows).
+std::string writeTarget(const std::string& path) {
+    constexpr int MaxLinks = 40;
+    std::string current = path;
+    for (int hop = 0; hop < MaxLinks; ++hop) {
+        struct stat info {};
+        if (::lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
+            return current;
+        }
+        char target[PATH_MAX];
+        const ssize_t length = ::readlink(current.c_str(), target, sizeof target - 1);
+        if (length <= 0) {
+            return "";
+        }
+        const std::string next(target, static_cast<std::size_t>(length));
+        current = next.front() == '/' ? next : directoryOf(current) + next;
+    }
+    return "";
+}
+
+// The ordinary case: our own file with one name. A new file written beside it under a temporary
+// name is renamed over it, so a crash or a full disk can never leave a half-written settings
+// file. It gets the old file's permissions and group; a group we cannot give it is a refusal.
+bool replaceFile(const std::string& target, const std::string& content, const FileFacts* old) {
     const std::size_t slash = target.rfind('/');
-    const std::string directory = slash == std::string::npos ? "" : target.substr(0, slash + 1);
     const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-    std::string temporary = directory + "." + base + ".XXXXXX";
+    std::string temporary = directoryOf(target) + "." + base + ".XXXXXX";
     const int fd = ::mkstemp(temporary.data());
     if (fd < 0) {
         return false;
     }
-    bool ok = ::fchmod(fd, mode) == 0 && writeAll(fd, content) && ::fsync(fd) == 0;
+    bool ok = ::fchmod(fd, old != nullptr ? old->mode : 0644) == 0;
+    if (ok && old != nullptr) {
+        struct stat created {};
+        ok = ::fstat(fd, &created) == 0 && (created.st_gid == old->group ||
+                                            ::fchown(fd, static_cast<uid_t>(-1), old->group) == 0);
+    }
+    ok = ok && writeAllAt(fd, content, 0) && ::fsync(fd) == 0;
     ok = (::close(fd) == 0) && ok;
     if (ok) {
         ok = ::rename(temporary.c_str(), target.c_str()) == 0;
@@ -207,6 +251,34 @@ bool replaceFile(const std::string& target, const std::string& content, mode_t m
     if (!ok) {
         ::unlink(temporary.c_str());
     }
+    return ok;
+}
+
+// A file with several names, or someone else's: a new file renamed over one name would leave
+// the other names with the old content and give the file a new owner. It is rewritten where it
+// is instead, which keeps its owner, group, permissions and every name; should the rewrite fail
+// half-way, the old content is put back, so a failed write still changes nothing.
+bool rewriteInPlace(const std::string& target, const std::string& oldContent,
+                    const std::string& content, const FileFacts& old) {
+    const int fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
+    if (fd < 0) {
+        return false;
+    }
+    struct stat info {};
+    // It must still be the file we read; anything else is left alone.
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_dev != old.device ||
+        info.st_ino != old.inode) {
+        ::close(fd);
+        return false;
+    }
+    bool ok = writeAllAt(fd, content, 0) &&
+              ::ftruncate(fd, static_cast<off_t>(content.size())) == 0 && ::fsync(fd) == 0;
+    if (!ok) {
+        writeAllAt(fd, oldContent, 0);
+        ::ftruncate(fd, static_cast<off_t>(oldContent.size()));
+        ::fsync(fd);
+    }
+    ok = (::close(fd) == 0) && ok;
     return ok;
 }
 
@@ -226,8 +298,8 @@ std::string encodeValue(const std::string& value) {
 std::string readSetting(const std::string& section, const std::string& key,
                         const std::string& file) {
     std::string content;
-    mode_t mode = 0;
-    if (loadFile(file, content, mode) != LoadResult::Loaded) {
+    FileFacts facts;
+    if (loadFile(file, content, facts) != LoadResult::Loaded) {
         return "";
     }
     bool inSection = false;
@@ -258,10 +330,14 @@ int writeSetting(const std::string& section, const std::string& key, const std::
         return 0;
     }
 
-    const std::string target = replacementTarget(file);
+    const std::string target = writeTarget(file);
+    if (target.empty()) {
+        return 0;
+    }
     std::string content;
-    mode_t mode = 0644;
-    if (loadFile(target, content, mode) == LoadResult::Refused) {
+    FileFacts facts;
+    const LoadResult loaded = loadFile(target, content, facts);
+    if (loaded == LoadResult::Refused) {
         return 0;
     }
 
@@ -315,7 +391,13 @@ int writeSetting(const std::string& section, const std::string& key, const std::
         output += line.text;
         output += line.eol;
     }
-    return replaceFile(target, output, mode) ? 1 : 0;
+    if (loaded == LoadResult::Missing) {
+        return replaceFile(target, output, nullptr) ? 1 : 0;
+    }
+    const bool ordinary = facts.links == 1 && facts.owner == ::geteuid();
+    const bool written = ordinary ? replaceFile(target, output, &facts)
+                                  : rewriteInPlace(target, content, output, facts);
+    return written ? 1 : 0;
 }
 
 } // namespace veltrace::state
