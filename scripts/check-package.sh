@@ -51,7 +51,10 @@ field() { dpkg-deb -f "$deb" "$1"; }
 [ "$(field Package)" = veltrace ] || fail "Package is '$(field Package)', not veltrace"
 [ "$(field Version)" = "$version" ] || fail "Version is '$(field Version)', the project's is $version"
 [ -n "$(field Maintainer)" ] || fail "no Maintainer field"
-[ -n "$(field Description)" ] || fail "no Description field"
+description=$(field Description)
+[ "$(printf '%s\n' "$description" | wc -l)" -gt 2 ] || fail "no long Description: '$description'"
+long_lines=$(printf '%s\n' "$description" | awk 'length > 79' | head -n 3)
+[ -z "$long_lines" ] || fail "Description lines of 80 columns or more: $long_lines"
 depends=$(field Depends)
 for library in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6 libpng16-16; do
     [[ "$depends" == *"$library"* ]] || fail "Depends lacks $library: '$depends'"
