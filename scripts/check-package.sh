@@ -4,14 +4,14 @@
 #     worked out from the binaries) and that apt could resolve those dependencies;
 #   - its contents: every file of build-package/installed-files.txt, nothing outside /usr;
 #   - the desktop entry (desktop-file-validate) and the manual pages (man --warnings, 80 columns);
-#   - the package unpacked into a fresh root: `veltrace --version` runs, and the desktop entry's
-#     command, started from / as a menu would, runs Veltrace in the home folder, where it reads
-#     Veltrace.ini and takes frames from the unpacked veltrace-sim.
+#   - the package unpacked into a fresh root: `veltrace --version` runs, and the desktop entry,
+#     launched from / by GLib's launcher as a menu would, runs Veltrace in the home folder, where
+#     it reads Veltrace.ini and takes frames from the unpacked veltrace-sim.
 # Fails on the first group of faults. Usage: scripts/check-package.sh [build-dir]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$(pwd)
-scripts/install-deps.sh desktop-file-utils man-db
+scripts/install-deps.sh desktop-file-utils man-db libglib2.0-bin
 build_dir=${1:-build-package}
 packages=("$build_dir"/veltrace_*.deb)
 deb=${packages[0]}
@@ -114,7 +114,7 @@ reported=$("$root/usr/bin/veltrace" --version) || fail "the unpacked veltrace --
 stop_if_failed
 echo "unpacked: $reported"
 
-# ---- Started as the menu starts it: the desktop entry's command, from /, with a home folder
+# ---- Started as the menu starts it: the desktop entry launched from /, with a home folder
 # that holds a Veltrace.ini naming COM1, which points at the unpacked simulator.
 home="$work/home"
 mkdir -p "$home"
@@ -130,35 +130,41 @@ done
 [ -e "$device" ] || fail "the unpacked veltrace-sim made no device"
 stop_if_failed
 
-command=$(sed -n 's/^Exec=//p' "$entry")
-# The entry's quoting is that of a shell's double quotes here (no field codes, no $ or `).
+# gio launches it as GLib's desktops do: TryExec, the Exec line's quoting, Path. The program
+# it starts is found by its executable, which only this unpacked root holds.
 (
     cd /
     export HOME="$home" PATH="$root/usr/bin:$PATH" QT_QPA_PLATFORM=offscreen
     export XDG_RUNTIME_DIR="$work" VELTRACE_COM1="$device"
-    eval "exec $command"
-) >"$work/veltrace.log" 2>&1 &
-pids+=($!)
-veltrace_pid=$!
-running=""
+    gio launch "$entry"
+) >"$work/veltrace.log" 2>&1 || fail "gio cannot launch the desktop entry: $(cat "$work/veltrace.log")"
+stop_if_failed
+veltrace_pid=""
 for _ in $(seq 100); do
-    if [ "$(readlink "/proc/$veltrace_pid/exe" 2>/dev/null)" = "$root/usr/bin/veltrace" ]; then
-        running=yes
-        break
-    fi
+    for exe in /proc/[0-9]*/exe; do
+        if [ "$(readlink "$exe" 2>/dev/null)" = "$root/usr/bin/veltrace" ]; then
+            veltrace_pid=${exe#/proc/}
+            veltrace_pid=${veltrace_pid%/exe}
+            break 2
+        fi
+    done
     sleep 0.1
 done
-if [ -z "$running" ]; then
+if [ -z "$veltrace_pid" ]; then
     cat "$work/veltrace.log" >&2
-    fail "the desktop entry's command did not start the unpacked veltrace"
+    fail "the desktop entry did not start the unpacked veltrace"
     stop_if_failed
 fi
+pids+=("$veltrace_pid")
 folder=$(readlink "/proc/$veltrace_pid/cwd")
 [ "$folder" = "$home" ] || fail "started from the menu, Veltrace runs in $folder, not the home folder"
 sleep 3
 kill -0 "$veltrace_pid" 2>/dev/null || fail "Veltrace ended by itself: $(cat "$work/veltrace.log")"
 kill "$veltrace_pid" 2>/dev/null || true
-wait "$veltrace_pid" 2>/dev/null || true
+for _ in $(seq 50); do
+    kill -0 "$veltrace_pid" 2>/dev/null || break
+    sleep 0.1
+done
 kill "$sim_pid"
 wait "$sim_pid" || true
 pids=()
