@@ -9,18 +9,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(clang libclang-rt-14-dev cmake ninja-build)
-missing=()
-for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    sudo=""
-    [ "$(id -u)" -ne 0 ] && sudo="sudo"
-    export DEBIAN_FRONTEND=noninteractive
-    $sudo apt-get update -qq
-    $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+scripts/install-deps.sh clang libclang-rt-14-dev
 
 build=build-fuzz
 cmake -S fuzz -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null

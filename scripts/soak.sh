@@ -17,6 +17,7 @@ seed=${SOAK_SEED:-1}
 build_dir=$(absolute_path "${BUILD_DIR:-build-asan}")
 
 if [ -z "${SOAK_UNDER_XVFB:-}" ]; then
+    scripts/install-deps.sh xdotool
     for tool in xvfb-run xdotool; do
         if ! command -v "$tool" >/dev/null; then
             echo "soak.sh: '$tool' is missing (packages xvfb, xauth, xdotool)" >&2
