@@ -5,26 +5,23 @@
 // byte of the file, and swaps the new file in with a rename so that a crash or a full disk can
 // never leave a half-written settings file behind.
 //
-// This is the POSIX twin: files are opened, checked and replaced with the platform's own calls.
+// Opening, checking and replacing the file are the platform's (settings_file_*.cpp); this file
+// is only the format.
 #include "state/settings.h"
+#include "state/settings_file.h"
 
-#include <cerrno>
-#include <climits>
-#include <cstdlib>
-#include <fcntl.h>
 #include <string_view>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 namespace veltrace::state {
 
 namespace {
 
+using detail::FileMode;
+using detail::LoadResult;
+
 // The profile read's buffer holds 255 characters including the terminating zero.
 constexpr std::size_t MaxValueLength = 254;
-// A settings file holds one short line; anything bigger is not ours and is left alone.
-constexpr off_t MaxFileSize = 1 << 20;
 
 struct Line {
     std::string text; // without its line ending
@@ -122,94 +119,6 @@ std::vector<Line> splitLines(const std::string& content) {
     return lines;
 }
 
-enum class LoadResult { Loaded, Missing, Refused };
-
-// Reads the whole file if it is a regular file of sane size. A missing file is not an error for
-// the writer (it creates the file); anything else that stops us reading it is.
-LoadResult loadFile(const std::string& path, std::string& content, mode_t& mode) {
-    content.clear();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        return errno == ENOENT ? LoadResult::Missing : LoadResult::Refused;
-    }
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > MaxFileSize) {
-        ::close(fd);
-        return LoadResult::Refused;
-    }
-    mode = info.st_mode & 07777;
-    char buffer[4096];
-    for (;;) {
-        const ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0) {
-            ::close(fd);
-            return LoadResult::Refused;
-        }
-        if (got == 0) {
-            break;
-        }
-        content.append(buffer, static_cast<std::size_t>(got));
-        if (content.size() > static_cast<std::size_t>(MaxFileSize)) {
-            ::close(fd); // grew while we read it
-            return LoadResult::Refused;
-        }
-    }
-    ::close(fd);
-    return LoadResult::Loaded;
-}
-
-bool writeAll(int fd, const std::string& data) {
-    std::size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t put = ::write(fd, data.data() + done, data.size() - done);
-        if (put < 0 && errno == EINTR) {
-            continue;
-        }
-        if (put <= 0) {
-            return false;
-        }
-        done += static_cast<std::size_t>(put);
-    }
-    return true;
-}
-
-// The file to replace: a symbolic link is followed so that the rename replaces its target and
-// the link survives, as an in-place write would have left it.
-std::string replacementTarget(const std::string& path) {
-    struct stat info {};
-    if (::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
-        char resolved[PATH_MAX];
-        if (::realpath(path.c_str(), resolved) != nullptr) {
-            return resolved;
-        }
-    }
-    return path;
-}
-
-// Writes content beside target under a temporary name and renames it over target.
-bool replaceFile(const std::string& target, const std::string& content, mode_t mode) {
-    const std::size_t slash = target.rfind('/');
-    const std::string directory = slash == std::string::npos ? "" : target.substr(0, slash + 1);
-    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-    std::string temporary = directory + "." + base + ".XXXXXX";
-    const int fd = ::mkstemp(temporary.data());
-    if (fd < 0) {
-        return false;
-    }
-    bool ok = ::fchmod(fd, mode) == 0 && writeAll(fd, content) && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    if (ok) {
-        ok = ::rename(temporary.c_str(), target.c_str()) == 0;
-    }
-    if (!ok) {
-        ::unlink(temporary.c_str());
-    }
-    return ok;
-}
-
 // A value that reading would change (outer blanks or a pair of outer quotes) is written in
 // quotes, so that whatever is written reads back unchanged.
 std::string encodeValue(const std::string& value) {
@@ -226,8 +135,8 @@ std::string encodeValue(const std::string& value) {
 std::string readSetting(const std::string& section, const std::string& key,
                         const std::string& file) {
     std::string content;
-    mode_t mode = 0;
-    if (loadFile(file, content, mode) != LoadResult::Loaded) {
+    FileMode mode = 0;
+    if (detail::loadFile(file, content, mode) != LoadResult::Loaded) {
         return "";
     }
     bool inSection = false;
@@ -258,10 +167,10 @@ int writeSetting(const std::string& section, const std::string& key, const std::
         return 0;
     }
 
-    const std::string target = replacementTarget(file);
+    const std::string target = detail::replacementTarget(file);
     std::string content;
-    mode_t mode = 0644;
-    if (loadFile(target, content, mode) == LoadResult::Refused) {
+    FileMode mode = detail::NewFileMode;
+    if (detail::loadFile(target, content, mode) == LoadResult::Refused) {
         return 0;
     }
 
@@ -315,7 +224,7 @@ int writeSetting(const std::string& section, const std::string& key, const std::
         output += line.text;
         output += line.eol;
     }
-    return replaceFile(target, output, mode) ? 1 : 0;
+    return detail::replaceFile(target, output, mode) ? 1 : 0;
 }
 
 } // namespace veltrace::state

@@ -1,0 +1,1 @@
+# Windows tests: filled in below
