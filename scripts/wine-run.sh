@@ -30,12 +30,11 @@ if [ ! -f "$prefix/.veltrace-ready" ]; then
     exec 9>"$root/.lock"
     flock 9
     if [ ! -f "$prefix/.veltrace-ready" ]; then
+        wineserver -p >/dev/null 2>&1 || true
         wineboot --init >/dev/null 2>&1 || true
-        wineserver -w
         if [ "${VELTRACE_WINE_DISPLAY:-0}" != 1 ]; then
             wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
         fi
-        wineserver -w
         touch "$prefix/.veltrace-ready"
     fi
     flock -u 9
@@ -49,5 +48,5 @@ for n in $(seq 1 16); do
 done
 
 # A persistent server: later programs start in a fraction of a second.
-wineserver -p 2>/dev/null || true
+wineserver -p >/dev/null 2>&1 || true
 exec wine "$@"

@@ -93,6 +93,12 @@ std::string replacementTarget(const std::string& path) {
 }
 
 bool replaceFile(const std::string& target, const std::string& content, FileMode) {
+    // A read-only settings file is the user's choice: Windows refuses to move a file over it,
+    // and so do we everywhere (Wine would allow it).
+    const DWORD attributes = GetFileAttributesW(wide(target).c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        return false;
+    }
     const std::wstring temporary = temporaryName(target);
     const HANDLE file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -5,6 +5,7 @@
 // one message to the GUI thread, which applies the change inside eventWait (or inside any modal
 // loop that dispatches messages, such as a message box's).
 #include "toolkit/control_record.h"
+#include "toolkit/win32_access.h"
 #include "toolkit/win32_internal.h"
 
 #include <algorithm>
@@ -490,3 +491,25 @@ void comboItemAdd(int number, const std::string& text) {
 }
 
 } // namespace veltrace::toolkit
+
+namespace veltrace::toolkit::access {
+
+HWND windowHwnd(int number) {
+    const win32::WindowEntry* entry = win32::windowEntry(number);
+    return entry != nullptr ? entry->hwnd : nullptr;
+}
+
+HWND controlHwnd(int number) {
+    return win32::controlWindowOf(number);
+}
+
+void flushPendingUpdates() {
+    if (!win32::ready()) {
+        return;
+    }
+    win32::applyDirtyRecords();
+    win32::pumpMessages();
+    win32::applyDirtyRecords();
+}
+
+} // namespace veltrace::toolkit::access
