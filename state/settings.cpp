@@ -3,7 +3,8 @@
 // value in matching quotes loses them, ";" starts a comment line, and anything missing reads as
 // empty. Reading never fails loudly; writing rewrites only the one key's line, keeps every other
 // byte of the file, and swaps the new file in with a rename so that a crash or a full disk can
-// never leave a half-written settings file behind.
+// never leave a half-written settings file behind. A file that is more than our own file with one
+// name (several hard links, someone else's) keeps its identity instead: see rewriteInPlace.
 //
 // Opening, checking and replacing the file are the platform's (settings_file_*.cpp); this file
 // is only the format.
@@ -17,11 +18,10 @@ namespace veltrace::state {
 
 namespace {
 
-using detail::FileMode;
-using detail::LoadResult;
-
 // The profile read's buffer holds 255 characters including the terminating zero.
 constexpr std::size_t MaxValueLength = 254;
+using detail::FileFacts;
+using detail::LoadResult;
 
 struct Line {
     std::string text; // without its line ending
@@ -135,8 +135,8 @@ std::string encodeValue(const std::string& value) {
 std::string readSetting(const std::string& section, const std::string& key,
                         const std::string& file) {
     std::string content;
-    FileMode mode = 0;
-    if (detail::loadFile(file, content, mode) != LoadResult::Loaded) {
+    FileFacts facts;
+    if (detail::loadFile(file, content, facts) != LoadResult::Loaded) {
         return "";
     }
     bool inSection = false;
@@ -167,10 +167,14 @@ int writeSetting(const std::string& section, const std::string& key, const std::
         return 0;
     }
 
-    const std::string target = detail::replacementTarget(file);
+    const std::string target = detail::writeTarget(file);
+    if (target.empty()) {
+        return 0;
+    }
     std::string content;
-    FileMode mode = detail::NewFileMode;
-    if (detail::loadFile(target, content, mode) == LoadResult::Refused) {
+    FileFacts facts;
+    const LoadResult loaded = detail::loadFile(target, content, facts);
+    if (loaded == LoadResult::Refused) {
         return 0;
     }
 
@@ -224,7 +228,10 @@ int writeSetting(const std::string& section, const std::string& key, const std::
         output += line.text;
         output += line.eol;
     }
-    return detail::replaceFile(target, output, mode) ? 1 : 0;
+    return detail::storeFile(target, content, output,
+                             loaded == LoadResult::Loaded ? &facts : nullptr)
+               ? 1
+               : 0;
 }
 
 } // namespace veltrace::state

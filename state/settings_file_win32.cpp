@@ -49,9 +49,9 @@ std::wstring temporaryName(const std::string& target) {
 
 } // namespace
 
-LoadResult loadFile(const std::string& path, std::string& content, FileMode& mode) {
+LoadResult loadFile(const std::string& path, std::string& content, FileFacts& facts) {
     content.clear();
-    mode = NewFileMode;
+    facts = FileFacts{};
     const HANDLE file =
         CreateFileW(wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -67,6 +67,9 @@ LoadResult loadFile(const std::string& path, std::string& content, FileMode& mod
         CloseHandle(file);
         return LoadResult::Refused;
     }
+    facts.links = info.nNumberOfLinks;
+    facts.device = info.dwVolumeSerialNumber;
+    facts.inode = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
     char buffer[4096];
     for (;;) {
         DWORD got = 0;
@@ -88,11 +91,14 @@ LoadResult loadFile(const std::string& path, std::string& content, FileMode& mod
 }
 
 // Windows programs do not meet settings files behind symbolic links; the name is the file.
-std::string replacementTarget(const std::string& path) {
+std::string writeTarget(const std::string& path) {
     return path;
 }
 
-bool replaceFile(const std::string& target, const std::string& content, FileMode) {
+// A new file written beside the old one under a temporary name, flushed to the disk and moved
+// over it. (Files with several names are rare enough on Windows to be replaced like any other.)
+bool storeFile(const std::string& target, const std::string&, const std::string& content,
+               const FileFacts*) {
     // A read-only settings file is the user's choice: Windows refuses to move a file over it,
     // and so do we everywhere (Wine would allow it).
     const DWORD attributes = GetFileAttributesW(wide(target).c_str());

@@ -198,6 +198,125 @@ TEST_F(SettingsFileWrite, TextsThatCannotStandOnOneLineAreRefused) {
     EXPECT_EQ(slurp(file), "[COM]\nCOMPort=COM1\n");
 }
 
+// ---- A file that is more than our own file with one name ----
+
+class SettingsFileIdentity : public SettingsFileTest {
+  protected:
+    static struct stat statOf(const fs::path& path) {
+        struct stat info {};
+        EXPECT_EQ(::stat(path.c_str(), &info), 0) << path;
+        return info;
+    }
+};
+
+TEST_F(SettingsFileIdentity, EveryHardLinkSeesTheNewContentOfTheSameFile) {
+    const fs::path other = dir / "shared.ini";
+    spit(file, "[COM]\nCOMPort=COM1\n; ours\n");
+    fs::create_hard_link(file, other);
+    const struct stat before = statOf(file);
+    EXPECT_EQ(writeSetting("COM", "COMPort", "COM7", file), 1);
+    EXPECT_EQ(slurp(file), "[COM]\nCOMPort=COM7\n; ours\n");
+    EXPECT_EQ(slurp(other), "[COM]\nCOMPort=COM7\n; ours\n");
+    const struct stat after = statOf(file);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_nlink, 2u);
+    EXPECT_EQ(entriesInDir(), 2u);
+}
+
+TEST_F(SettingsFileIdentity, ALinkToAHardLinkedFileReachesAllItsNames) {
+    const fs::path real = dir / "real.ini";
+    const fs::path second = dir / "second.ini";
+    spit(real, "[COM]\nCOMPort=COM1\n");
+    fs::create_hard_link(real, second);
+    fs::create_symlink("real.ini", file); // relative, as users make them
+    EXPECT_EQ(writeSetting("COM", "COMPort", "COM2", file), 1);
+    EXPECT_TRUE(fs::is_symlink(file));
+    EXPECT_EQ(slurp(second), "[COM]\nCOMPort=COM2\n");
+    EXPECT_EQ(readSetting("COM", "COMPort", file), "COM2");
+}
+
+TEST_F(SettingsFileIdentity, ALinkToAFileNotYetThereCreatesIt) {
+    fs::create_directory(dir / "conf");
+    fs::create_symlink("conf/veltrace.ini", file);
+    EXPECT_EQ(writeSetting("COM", "COMPort", "COM4", file), 1);
+    EXPECT_TRUE(fs::is_symlink(file));
+    EXPECT_EQ(slurp(dir / "conf" / "veltrace.ini"), "[COM]\nCOMPort=COM4\n");
+}
+
+TEST_F(SettingsFileIdentity, ALinkLoopIsRefused) {
+    fs::create_symlink("loop.ini", file);
+    fs::create_symlink("Veltrace.ini", dir / "loop.ini");
+    EXPECT_EQ(writeSetting("COM", "COMPort", "COM4", file), 0);
+    EXPECT_TRUE(fs::is_symlink(file));
+    EXPECT_EQ(entriesInDir(), 2u);
+}
+
+// Someone else's file (here: made by root for another user): it keeps its owner, group and
+// permissions.
+TEST_F(SettingsFileIdentity, SomeoneElsesFileKeepsItsOwnerGroupAndMode) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "only root can make a file that belongs to someone else";
+    }
+    spit(file, "[COM]\nCOMPort=COM1\n");
+    ASSERT_EQ(::chown(file.c_str(), 4321, 4322), 0);
+    ASSERT_EQ(::chmod(file.c_str(), 0640), 0);
+    const struct stat before = statOf(file);
+    EXPECT_EQ(writeSetting("COM", "COMPort", "COM5", file), 1);
+    const struct stat after = statOf(file);
+    EXPECT_EQ(slurp(file), "[COM]\nCOMPort=COM5\n");
+    EXPECT_EQ(after.st_uid, 4321u);
+    EXPECT_EQ(after.st_gid, 4322u);
+    EXPECT_EQ(after.st_mode & 07777, 0640u);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+}
+
+// Our own file in a group of its own keeps that group through the replace.
+TEST_F(SettingsFileIdentity, OwnFileKeepsItsGroup) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "giving a file another group needs membership of that group";
+    }
+    spit(file, "[COM]\nCOMPort=COM1\n");
+    ASSERT_EQ(::chown(file.c_str(), 0, 4323), 0);
+    EXPECT_EQ(writeSetting("COM", "COMPort", "COM5", file), 1);
+    EXPECT_EQ(statOf(file).st_gid, 4323u);
+    EXPECT_EQ(slurp(file), "[COM]\nCOMPort=COM5\n");
+}
+
+// A file we may not write that is not ours: the write is refused and nothing changes.
+TEST_F(SettingsFileIdentity, SomeoneElsesFileWeMayNotWriteIsLeftAlone) {
+    if (::geteuid() == 0) {
+        GTEST_SKIP() << "root may write every file";
+    }
+    spit(file, "[COM]\nCOMPort=COM1\n");
+    const fs::path other = dir / "other.ini";
+    fs::create_hard_link(file, other);
+    ASSERT_EQ(::chmod(file.c_str(), 0440), 0); // stands for another user's 0640 file
+    EXPECT_EQ(writeSetting("COM", "COMPort", "COM5", file), 0);
+    EXPECT_EQ(slurp(file), "[COM]\nCOMPort=COM1\n");
+    EXPECT_EQ(entriesInDir(), 2u);
+}
+
+// A rewrite in place that fails half-way puts the old content back.
+TEST_F(SettingsFileIdentity, InPlaceWriteFailingHalfWayLeavesTheOldContent) {
+    const std::string before = "[COM]\nCOMPort=COM1\n; keep me\n";
+    spit(file, before);
+    fs::create_hard_link(file, dir / "other.ini");
+    struct rlimit saved {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = saved;
+    small.rlim_cur = 4096;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const int result = writeSetting("COM", "COMPort", std::string(10000, 'x'), file);
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(slurp(file), before);
+    EXPECT_EQ(slurp(dir / "other.ini"), before);
+    EXPECT_EQ(entriesInDir(), 2u);
+}
+
 class SettingsFileFailures : public SettingsFileTest {};
 
 TEST_F(SettingsFileFailures, PathThatIsADirectory) {
