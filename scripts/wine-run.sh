@@ -35,6 +35,8 @@ if [ ! -f "$prefix/.veltrace-ready" ]; then
         if [ "${VELTRACE_WINE_DISPLAY:-0}" != 1 ]; then
             wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
         fi
+        # The desktop process wineboot started still has the old driver: start afresh.
+        wineserver -k >/dev/null 2>&1 || true
         touch "$prefix/.veltrace-ready"
     fi
     flock -u 9
