@@ -49,6 +49,9 @@ for n in $(seq 1 16); do
     fi
 done
 
-# A persistent server: later programs start in a fraction of a second.
+# A persistent server: later programs start in a fraction of a second. Its background services
+# are started here with nowhere to write: started by the program below they would inherit its
+# output, and a caller reading that (ctest) would wait for them for ever.
 wineserver -p >/dev/null 2>&1 || true
+wineboot >/dev/null 2>&1 </dev/null || true
 exec wine "$@"
