@@ -1,6 +1,7 @@
 // The program's entry. Without arguments it is the scope viewer; a few options answer questions
 // from the command line without opening a window.
 #include "app/app.h"
+#include "app/console.h"
 #include "link/acquisition.h"
 #include "link/serial_port.h"
 
@@ -13,7 +14,7 @@
 
 namespace {
 
-const char* const helpText =
+const char* const helpHead =
     "Usage: veltrace [option]\n"
     "Shows live what a Kalnor or Merivand handheld oscilloscope streams over a serial line.\n"
     "\n"
@@ -24,10 +25,9 @@ const char* const helpText =
     "  --help         this text\n"
     "Without an option the main window opens.\n"
     "\n"
-    "Ports: COM1-COM4 are /dev/ttyS0-3, COM5-COM12 /dev/ttyUSB0-7, COM13-COM16 /dev/ttyACM0-3.\n"
-    "An environment variable VELTRACE_COM<n> (n = 1..16) names another device for COM<n>, for\n"
-    "example VELTRACE_COM3=/dev/serial/by-id/usb-... or the path veltrace-sim prints.\n"
-    "Opening a serial device needs membership of its group (usually dialout).\n"
+    "";
+
+const char* const helpTail =
     "\n"
     "Settings: the chosen port is kept in Veltrace.ini in the current directory, section [COM],\n"
     "key COMPort (for example COMPort=COM3); choose it with File / COM-Port... .\n"
@@ -112,6 +112,7 @@ void printStatistics() {
 int main(int argc, char** argv) {
     int code = 0;
     if (argc > 1) {
+        veltrace::app::useStartingConsole();
         const std::string option = argv[1];
         if (argc > 2) {
             std::fprintf(stderr, "veltrace: takes at most one option (see veltrace --help)\n");
@@ -125,7 +126,9 @@ int main(int argc, char** argv) {
             return 0;
         }
         if (option == "--help" || option == "-h") {
-            std::fputs(helpText, stdout);
+            std::fputs(helpHead, stdout);
+            std::fputs(veltrace::app::portHelpText(), stdout);
+            std::fputs(helpTail, stdout);
             return 0;
         }
         std::fprintf(stderr, "veltrace: unknown option '%s' (see veltrace --help)\n",

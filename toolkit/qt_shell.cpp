@@ -1,6 +1,6 @@
-// Message boxes and opening documents, each replaceable by a hook so tests stay non-modal and
-// never start a browser.
+// Message boxes and opening documents on Qt (each replaceable by a hook: shell_hooks.cpp).
 #include "toolkit/qt_internal.h"
+#include "toolkit/shell_hooks.h"
 #include "toolkit/toolkit.h"
 
 #include <QApplication>
@@ -10,23 +10,11 @@
 #include <QUrl>
 #include <QWidget>
 
-#include <mutex>
 #include <vector>
 
 namespace veltrace::toolkit {
 
 namespace {
-
-struct Hooks {
-    std::mutex mutex;
-    MessageBoxHook messageBox;
-    OpenDocumentHook openDocument;
-};
-
-Hooks& hooks() {
-    static Hooks instance;
-    return instance;
-}
 
 constexpr int IdOk = 1;
 
@@ -59,12 +47,7 @@ QString latin1(const std::string& text) {
 } // namespace
 
 int messageBox(const std::string& caption, const std::string& text, int flags) {
-    MessageBoxHook hook;
-    {
-        Hooks& all = hooks();
-        std::lock_guard lock(all.mutex);
-        hook = all.messageBox;
-    }
+    const MessageBoxHook hook = detail::messageBoxHook();
     if (hook) {
         return hook(caption, text, flags);
     }
@@ -108,12 +91,7 @@ void closeOpenMessageBox() {
 } // namespace qt
 
 void openDocument(const std::string& address) {
-    OpenDocumentHook hook;
-    {
-        Hooks& all = hooks();
-        std::lock_guard lock(all.mutex);
-        hook = all.openDocument;
-    }
+    const OpenDocumentHook hook = detail::openDocumentHook();
     if (hook) {
         hook(address);
         return;
@@ -123,18 +101,6 @@ void openDocument(const std::string& address) {
     }
     // Hands the address to the desktop's default handler and returns at once.
     QDesktopServices::openUrl(QUrl::fromUserInput(latin1(address)));
-}
-
-void setMessageBoxHook(MessageBoxHook hook) {
-    Hooks& all = hooks();
-    std::lock_guard lock(all.mutex);
-    all.messageBox = std::move(hook);
-}
-
-void setOpenDocumentHook(OpenDocumentHook hook) {
-    Hooks& all = hooks();
-    std::lock_guard lock(all.mutex);
-    all.openDocument = std::move(hook);
 }
 
 } // namespace veltrace::toolkit
