@@ -91,6 +91,9 @@ void closePort();
 void stopAcquisition();
 // The end of the program's short form.
 void stopAcquisitionShort();
+// A port name as the "not available or busy" message shows it: whole up to 40 characters, else
+// shortened in the middle to 40.
+std::string shownPortName(const std::string& portName);
 // What the last connect left, for diagnostics and tests.
 struct DeviceStatus {
     std::string portName; // the port last asked for
@@ -110,10 +113,16 @@ void openAboutWindow();
 const char* donationAddress();
 
 // ---- Start-up and shutdown (startup.cpp) ----
-// The whole program: start-up, event loop, end sequence. Returns the exit code: 0, or 1 when the
-// recording or replay of the stream options cannot be had.
+// The exit status when no window system can be reached.
+inline constexpr int ExitNoWindowSystem = 1;
+// The exit status when the recording or replay the options ask for cannot be had.
+inline constexpr int ExitStreamUnavailable = 1;
+// The whole program: start-up, event loop, end sequence. Returns the exit code: 0,
+// ExitNoWindowSystem or ExitStreamUnavailable.
 int startUp();
-// The start-up sequence up to the first screen; 0 when the main window could not be opened.
+// The start-up sequence up to the first screen: 1 started, 0 when the main window could not be
+// opened (the program then ends quietly with 0), -1 when no window system can be reached (said
+// on standard error).
 int startUpSequence();
 void endSequence();
 

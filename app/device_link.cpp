@@ -39,9 +39,25 @@ struct DeviceLink {
 
 DeviceLink device;
 
+// A name edited into the settings file by hand can be up to 254 characters long; the box shows
+// its start and end, so it keeps a sensible width and still says which setting is meant.
+constexpr std::size_t LongestShownName = 40;
+
+} // namespace
+
+std::string shownPortName(const std::string& portName) {
+    if (portName.size() <= LongestShownName) {
+        return portName;
+    }
+    const std::size_t head = LongestShownName - 13;
+    return portName.substr(0, head) + "..." + portName.substr(portName.size() - 10);
+}
+
+namespace {
+
 void reportUnusablePort(const std::string& portName) {
     toolkit::messageBox("info",
-                        "Com Port " + portName +
+                        "Com Port " + shownPortName(portName) +
                             " not available or busy. Use 'File'/'COM Port' on the menu to setup "
                             "your ports.",
                         toolkit::MessageBoxOkExclamation);

@@ -237,6 +237,12 @@ void dispatchEvent(int event) {
     case tk::EventClose:
         closeRequest(tk::eventWindow());
         break;
+    case tk::EventTerminate: {
+        // The system asks us to end (SIGTERM, Ctrl-C, a closed terminal): as Quit.
+        Guard guard(state::scopeLock());
+        scope.quitRequested = 1;
+        break;
+    }
     default:
         break;
     }

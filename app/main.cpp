@@ -2,12 +2,12 @@
 // the stream as data; a few options answer questions from the command line without opening a
 // window.
 #include "app/app.h"
+#include "app/console.h"
 #include "link/acquisition.h"
 #include "link/port_survey.h"
 #include "link/serial_port.h"
 
 #include <cmath>
-#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -18,7 +18,7 @@
 
 namespace {
 
-const char* const helpText =
+const char* const helpHead =
     "Usage: veltrace [--record FILE [--force] | --replay FILE [--speed X] | --list-ports |\n"
     "                 --version | --help]\n"
     "Shows live what a Kalnor or Merivand handheld oscilloscope streams over a serial line.\n"
@@ -38,10 +38,9 @@ const char* const helpText =
     "Without an option the main window opens on the configured port. A port whose device goes\n"
     "away (a USB adapter pulled out) is opened again about once a second until it is back.\n"
     "\n"
-    "Ports: COM1-COM4 are /dev/ttyS0-3, COM5-COM12 /dev/ttyUSB0-7, COM13-COM16 /dev/ttyACM0-3.\n"
-    "An environment variable VELTRACE_COM<n> (n = 1..16) names another device for COM<n>, for\n"
-    "example VELTRACE_COM3=/dev/serial/by-id/usb-... or the path veltrace-sim prints.\n"
-    "Opening a serial device needs membership of its group (usually dialout).\n"
+    "";
+
+const char* const helpTail =
     "\n"
     "Settings: the chosen port is kept in Veltrace.ini in the current directory, section [COM],\n"
     "key COMPort (for example COMPort=COM3); choose it with File / COM-Port... .\n"
@@ -166,7 +165,8 @@ bool statisticsWanted() {
     return wanted != nullptr && wanted[0] != '\0' && std::strcmp(wanted, "0") != 0;
 }
 
-// Built by hand with write(): it also runs inside a signal handler, where stdio is off limits.
+// Built by hand with write(), so the line reaches standard error whole even while the
+// acquisition thread may still be ending.
 void appendNumber(char*& out, std::uint64_t value) {
     char digits[24];
     int count = 0;
@@ -202,17 +202,13 @@ void printStatistics() {
         write(STDERR_FILENO, line, static_cast<std::size_t>(out - line));
 }
 
-// With VELTRACE_STATS a measuring script may end the program with SIGTERM or SIGINT and still
-// get the figures.
-extern "C" void onStatisticsSignal(int) {
-    printStatistics();
-    _exit(0);
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
     int code = 0;
+    if (argc > 1) {
+        veltrace::app::useStartingConsole();
+    }
     Options options;
     if (const int error = parseOptions(argc, argv, options); error != 0) {
         return error;
@@ -225,14 +221,12 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (!options.single.empty()) {
-        std::fputs(helpText, stdout);
+        std::fputs(helpHead, stdout);
+        std::fputs(veltrace::app::portHelpText(), stdout);
+        std::fputs(helpTail, stdout);
         return 0;
     }
     veltrace::app::setStreamOptions(options.stream);
-    if (statisticsWanted()) {
-        std::signal(SIGTERM, onStatisticsSignal);
-        std::signal(SIGINT, onStatisticsSignal);
-    }
     code = veltrace::app::startUp();
     if (statisticsWanted()) {
         printStatistics();

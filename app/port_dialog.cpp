@@ -58,7 +58,8 @@ std::optional<std::string> runPortDialog() {
                 }
             }
             done = true;
-        } else if (event == toolkit::EventClose && toolkit::eventWindow() == PortDialog) {
+        } else if ((event == toolkit::EventClose && toolkit::eventWindow() == PortDialog) ||
+                   event == toolkit::EventTerminate) {
             done = true;
         }
         toolkit::pause(10);

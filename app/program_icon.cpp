@@ -22,16 +22,15 @@ std::shared_ptr<tk::Image> drawProgramIcon(int size) {
     const std::uint32_t trace = tk::rgbColour(40, 255, 80);
     const int last = size - 1;
     for (int y = 0; y < size; ++y) {
-        const bool edge = y < scale || y > last - scale;
-        tk::drawLine(image, 0, y, last, y, edge ? bezel : screen);
+        tk::drawLine(image, 0, y, last, y, screen);
     }
-    for (int x = 0; x < scale; ++x) {
-        tk::drawLine(image, x, 0, x, last, bezel);
-        tk::drawLine(image, last - x, 0, last - x, last, bezel);
-    }
-    for (int k = 0; k < scale; ++k) {
+    // Lines `scale` pixels thick, centred on where a 16-pixel icon draws its one-pixel line.
+    const int penStart = -(scale / 2);
+    for (int k = penStart; k < penStart + scale; ++k) {
         tk::drawLine(image, scale, size / 2 + k, last - scale, size / 2 + k, grid);
     }
+    // The trace is drawn with a square pen, so a large icon's sine is as thick on its steep
+    // flanks as at its peaks.
     const int inner = size - 2 * scale;
     const double amplitude = 5.0 * size / 16.0;
     int lastY = 0;
@@ -39,11 +38,20 @@ std::shared_ptr<tk::Image> drawProgramIcon(int size) {
         const double phase = 2.0 * std::numbers::pi * (x - scale) / (inner - 1);
         const int y = size / 2 - static_cast<int>(std::lround(amplitude * std::sin(phase)));
         if (x > scale) {
-            for (int k = 0; k < scale; ++k) {
-                tk::drawLine(image, x - 1, lastY + k, x, y + k, trace);
+            for (int dx = penStart; dx < penStart + scale; ++dx) {
+                for (int dy = penStart; dy < penStart + scale; ++dy) {
+                    tk::drawLine(image, x - 1 + dx, lastY + dy, x + dx, y + dy, trace);
+                }
             }
         }
         lastY = y;
+    }
+    // The bezel last, over the pen's overhang at both ends of the trace.
+    for (int k = 0; k < scale; ++k) {
+        tk::drawLine(image, 0, k, last, k, bezel);
+        tk::drawLine(image, 0, last - k, last, last - k, bezel);
+        tk::drawLine(image, k, 0, k, last, bezel);
+        tk::drawLine(image, last - k, 0, last - k, last, bezel);
     }
     return icon;
 }

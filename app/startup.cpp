@@ -6,7 +6,9 @@
 #include "toolkit/toolkit.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
+#include <string>
 
 namespace veltrace::app {
 
@@ -14,12 +16,27 @@ namespace tk = veltrace::toolkit;
 
 namespace {
 
-// Says so when there is none; harmless to call again.
+constexpr const char* StartAdvice =
+    "; run it on a desktop, or under a virtual display (for example: xvfb-run veltrace)";
+
+// The window system could not be reached inside the toolkit's start, which cannot return: one
+// line, and a failure status, never an abort.
+[[noreturn]] void windowSystemUnreachable(const std::string& whatFailed) {
+    std::fprintf(stderr, "veltrace: %s%s\n", whatFailed.c_str(), StartAdvice);
+    std::fflush(stderr);
+    std::_Exit(ExitNoWindowSystem);
+}
+
+// Starts the toolkit, saying so when no window system can be reached; harmless to call again.
 bool windowSystemReady() {
+    // SIGTERM, SIGINT and SIGHUP end the program through its own end sequence, like Quit.
+    tk::catchTerminationRequests();
+    tk::setStartFailureHandler(windowSystemUnreachable);
     if (!tk::toolkitInit()) {
-        std::fputs("veltrace: no graphical display found (DISPLAY and WAYLAND_DISPLAY are unset);"
-                   " run it on a desktop or under a virtual display, e.g. xvfb-run veltrace\n",
-                   stderr);
+        std::fprintf(stderr,
+                     "veltrace: no graphical display found (DISPLAY and WAYLAND_DISPLAY are "
+                     "unset)%s\n",
+                     StartAdvice);
         return false;
     }
     return true;
@@ -29,7 +46,7 @@ bool windowSystemReady() {
 
 int startUpSequence() {
     if (!windowSystemReady()) {
-        return 0;
+        return -1;
     }
     state::resetScopeState();
     probePorts();
@@ -69,15 +86,16 @@ int startUp() {
     // leaves no empty recording behind; a recording or replay that cannot be had ends the
     // start before any window opens.
     if (!windowSystemReady()) {
-        return 0;
+        return ExitNoWindowSystem;
     }
     if (!prepareStream()) {
         tk::toolkitEnd();
-        return 1;
+        return ExitStreamUnavailable;
     }
-    if (!startUpSequence()) {
+    const int started = startUpSequence();
+    if (started <= 0) {
         finishStream();
-        return 0;
+        return started < 0 ? ExitNoWindowSystem : 0;
     }
     runEventLoop();
     endSequence();

@@ -72,10 +72,16 @@ int decodeFrameByte(FrameDecoder& decoder, std::uint8_t byte, state::ChannelData
         case 3:
             decoder.head[3] = byte;
             decodeTriggerByte(byte, channel);
+            decoder.triggerChannel = &channel;
             break;
         case 4:
             decoder.head[4] = byte;
-            decodeLevelByte(byte, channel);
+            // The level belongs to the source and run mode set one byte earlier. When the user
+            // switched channels between the two, the newly selected channel's text is a whole
+            // one from an earlier frame, and appending to it would make it grow frame by frame.
+            if (decoder.triggerChannel == &channel) {
+                decodeLevelByte(byte, channel);
+            }
             break;
         case LastSamplePosition + 1:
         case LastSamplePosition + 2:

@@ -25,6 +25,8 @@ struct FrameDecoder {
     std::uint8_t framePosition = 0;
     std::array<std::uint8_t, 5> head{};
     std::array<std::uint8_t, 4> reading{};
+    // The channel whose trigger text this frame's trigger byte set (identity only, never read).
+    const state::ChannelData* triggerChannel = nullptr;
 };
 
 // Decodes one received byte into `channel` (the slot the frame goes to; the caller may pass

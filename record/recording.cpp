@@ -1,17 +1,15 @@
 // The recording format's encoding, the writer with its flushing thread, and the reader.
 #include "record/recording.h"
 
+#include "record/file_io.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
-#include <fcntl.h>
-#include <filesystem>
 #include <limits>
 #include <mutex>
-#include <sys/stat.h>
 #include <thread>
-#include <unistd.h>
 
 namespace veltrace::record {
 
@@ -35,40 +33,6 @@ std::uint64_t getLittle(const std::uint8_t* in, int bytes) {
 
 std::uint16_t headerCheck(const std::uint8_t* chunkHeader) {
     return static_cast<std::uint16_t>(crc32(std::span<const std::uint8_t>(chunkHeader, 6)));
-}
-
-std::string systemError(const std::string& what, const std::string& path) {
-    return what + " " + path + ": " + std::strerror(errno);
-}
-
-// Writes all of `bytes`, going on after interruptions and short writes.
-bool writeAll(int fd, std::span<const std::uint8_t> bytes, std::string& error) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            error = std::strerror(n < 0 ? errno : ENOSPC);
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-// So that a new file's name survives a crash of the machine along with its contents.
-void syncDirectoryOf(const std::string& path) {
-    std::filesystem::path directory = std::filesystem::path(path).parent_path();
-    if (directory.empty()) {
-        directory = ".";
-    }
-    const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
 }
 
 } // namespace
@@ -139,7 +103,7 @@ struct RecordingWriter::Shared {
     std::mutex mutex;
     std::condition_variable wake;     // the flusher: time to write, or to close
     std::condition_variable finished; // close(): the flusher is done
-    int fd = -1;
+    detail::FileHandle file = detail::NoFile;
     Options options;
     SteadyClock::time_point start;
     std::uint32_t lastMs = 0;
@@ -165,20 +129,16 @@ void flushLoop(std::shared_ptr<RecordingWriter::Shared> shared) {
         shared->pendingBytes = 0;
         const bool last = shared->closing;
         const bool failedBefore = shared->status.failed;
-        const int fd = shared->fd;
+        const detail::FileHandle file = shared->file;
         lock.unlock();
 
         std::string error;
         bool written = true;
         if (!out.empty() && !failedBefore) {
-            written = writeAll(fd, out, error);
-            if (written && ::fdatasync(fd) != 0 && errno != EINVAL) {
-                written = false;
-                error = std::strerror(errno);
-            }
+            written = detail::writeAll(file, out, error) && detail::syncToDisk(file, error);
         }
         if (last) {
-            ::close(fd);
+            detail::closeFile(file);
         }
 
         lock.lock();
@@ -207,28 +167,23 @@ void flushLoop(std::shared_ptr<RecordingWriter::Shared> shared) {
 }
 
 // Creates `path` (which must not exist) with the process's usual permissions and writes the
-// header; -1 with `error` and nothing left behind on failure.
-int createWithHeader(const std::string& path, std::int64_t startMicros, std::string& error,
-                     bool& existed) {
-    existed = false;
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        existed = errno == EEXIST;
-        error = systemError("cannot create", path);
-        return -1;
-    }
+// header, synced; NoFile with `error` and nothing left behind on failure.
+detail::FileHandle createWithHeader(const std::string& path, std::int64_t startMicros,
+                                    std::string& error, bool& existed) {
     std::string why;
-    const std::vector<std::uint8_t> header = encodeHeader(startMicros);
-    if (!writeAll(fd, header, why) || (::fdatasync(fd) != 0 && errno != EINVAL)) {
-        if (why.empty()) {
-            why = std::strerror(errno);
-        }
-        ::close(fd);
-        ::unlink(path.c_str());
-        error = "cannot write " + path + ": " + why;
-        return -1;
+    const detail::FileHandle file = detail::createNewFile(path, existed, why);
+    if (file == detail::NoFile) {
+        error = existed ? path + " already exists" : "cannot create " + path + ": " + why;
+        return detail::NoFile;
     }
-    return fd;
+    const std::vector<std::uint8_t> header = encodeHeader(startMicros);
+    if (!detail::writeAll(file, header, why) || !detail::syncToDisk(file, why)) {
+        detail::closeFile(file);
+        detail::removeFile(path);
+        error = "cannot write " + path + ": " + why;
+        return detail::NoFile;
+    }
+    return file;
 }
 
 } // namespace
@@ -245,50 +200,42 @@ std::unique_ptr<RecordingWriter> RecordingWriter::create(const std::string& path
                                                          std::string& error, Options options) {
     const std::int64_t startMicros = wallClockMicros();
     const SteadyClock::time_point start = SteadyClock::now();
-    int fd = -1;
+    detail::FileHandle file = detail::NoFile;
     bool existed = false;
     if (existing == Existing::Refuse) {
-        fd = createWithHeader(path, startMicros, error, existed);
-        if (existed) {
-            error = path + " already exists";
-        }
+        file = createWithHeader(path, startMicros, error, existed);
     } else {
         // The old file stays until the new one has its header: a recording that cannot be
         // started never costs the one that was there.
-        const std::filesystem::path target(path);
-        const std::filesystem::path directory =
-            target.parent_path().empty() ? std::filesystem::path(".") : target.parent_path();
-        for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-            const std::string temporary =
-                (directory / ("." + target.filename().string() + "." + std::to_string(getpid()) +
-                              "." + std::to_string(attempt)))
-                    .string();
-            fd = createWithHeader(temporary, startMicros, error, existed);
-            if (fd < 0 && !existed) {
+        for (int attempt = 0; attempt < 100 && file == detail::NoFile; ++attempt) {
+            const std::string temporary = detail::temporaryNameBeside(path, attempt);
+            file = createWithHeader(temporary, startMicros, error, existed);
+            if (file == detail::NoFile && !existed) {
                 error = "cannot write in the folder of " + path + error.substr(error.rfind(':'));
                 return nullptr;
             }
-            if (fd >= 0 && std::rename(temporary.c_str(), path.c_str()) != 0) {
-                error = systemError("cannot replace", path);
-                ::close(fd);
-                ::unlink(temporary.c_str());
+            std::string why;
+            if (file != detail::NoFile && !detail::replaceFile(temporary, path, why)) {
+                error = "cannot replace " + path + ": " + why;
+                detail::closeFile(file);
+                detail::removeFile(temporary);
                 return nullptr;
             }
         }
     }
-    if (fd < 0) {
+    if (file == detail::NoFile) {
         return nullptr;
     }
-    syncDirectoryOf(path);
+    detail::syncDirectoryOf(path);
     auto shared = std::make_shared<Shared>();
-    shared->fd = fd;
+    shared->file = file;
     shared->options = options;
     shared->start = start;
     std::unique_ptr<RecordingWriter> writer(new RecordingWriter(path, shared));
     try {
         writer->thread_ = std::thread(flushLoop, shared);
     } catch (const std::system_error&) {
-        ::close(fd);
+        detail::closeFile(file);
         error = "cannot start writing " + path + ": no thread";
         return nullptr;
     }
@@ -380,19 +327,22 @@ WriterStatus RecordingWriter::status() const {
 
 std::unique_ptr<RecordingReader> RecordingReader::open(const std::string& path,
                                                        std::string& error) {
+    detail::FileFacts facts;
+    if (!detail::fileFacts(path, facts)) {
+        error = "cannot open " + path + ": " + std::strerror(errno);
+        return nullptr;
+    }
+    if (!facts.regular) {
+        error = path + " is not a file";
+        return nullptr;
+    }
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (file == nullptr) {
-        error = systemError("cannot open", path);
+        error = "cannot open " + path + ": " + std::strerror(errno);
         return nullptr;
     }
     std::unique_ptr<RecordingReader> reader(new RecordingReader());
     reader->file_ = file;
-    struct stat info {};
-    const bool regular = ::fstat(::fileno(file), &info) == 0 && S_ISREG(info.st_mode);
-    if (!regular) {
-        error = path + " is not a file";
-        return nullptr;
-    }
     std::array<std::uint8_t, HeaderSize> header{};
     const std::size_t got = std::fread(header.data(), 1, header.size(), file);
     if (got == 0) {
@@ -402,10 +352,8 @@ std::unique_ptr<RecordingReader> RecordingReader::open(const std::string& path,
     const std::size_t compared = std::min(got, Magic.size());
     if (!std::equal(Magic.begin(), Magic.begin() + static_cast<long>(compared), header.begin())) {
         reader->kind_ = FileKind::RawDump;
-        const double seconds = static_cast<double>(info.st_size) / LineBytesPerSecond;
-        const std::int64_t changed =
-            static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000 + info.st_mtim.tv_nsec / 1000;
-        reader->startMicros_ = changed - static_cast<std::int64_t>(seconds * 1e6);
+        const double seconds = static_cast<double>(facts.size) / LineBytesPerSecond;
+        reader->startMicros_ = facts.modifiedMicros - static_cast<std::int64_t>(seconds * 1e6);
         std::fseek(file, 0, SEEK_SET);
         return reader;
     }

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Installs the Debian packages Veltrace needs to build, test and run. Skips apt when all are there.
+# Installs the Debian packages Veltrace needs to build, test and run, and any more named as
+# arguments (scripts/package.sh names what packaging needs). Skips apt when all are there.
 set -euo pipefail
 packages=(g++ cmake ninja-build qt6-base-dev libpng-dev zlib1g-dev libgtest-dev libbenchmark-dev
-          fonts-liberation2 fontconfig xvfb xauth pngcheck imagemagick)
+          fonts-liberation2 fontconfig xvfb xauth pngcheck imagemagick "$@")
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -4,18 +4,13 @@
 // written under a temporary name in the same directory and renamed over the final name only
 // once libpng has finished and the stream has been closed without error.
 #include "toolkit/core_internal.h"
+#include "toolkit/file_replace.h"
 #include "toolkit/toolkit.h"
 
 #include <atomic>
 #include <csetjmp>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <png.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace veltrace::toolkit {
 
@@ -68,21 +63,6 @@ bool writePng(std::FILE* file, const Image* image) {
     return true;
 }
 
-// The permission bits a plain fopen would have given the file (0666 less the umask). umask()
-// itself cannot be read without changing it, which would race with other threads.
-mode_t newFileMode() {
-    mode_t mask = 022;
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("Umask:", 0) == 0) {
-            mask = static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8));
-            break;
-        }
-    }
-    return 0666 & ~mask;
-}
-
 } // namespace
 
 namespace detail {
@@ -112,33 +92,15 @@ int imageSavePng(const Image& image, const std::string& fileName) {
         image.rgb.size() < static_cast<std::size_t>(image.width) * image.height * 3) {
         return 0;
     }
-    const std::filesystem::path target(fileName);
-    const std::string name = target.filename().string();
-    if (name.empty()) {
+    detail::PendingFile pending;
+    if (!detail::pendingFileOpen(fileName, pending)) {
         return 0;
     }
-    std::filesystem::path directory = target.parent_path();
-    std::string temporary =
-        ((directory.empty() ? std::filesystem::path(".") : directory) / ("." + name + ".XXXXXX"))
-            .string();
-    const int descriptor = mkstemp(temporary.data());
-    if (descriptor < 0) {
+    if (!writePng(pending.file, &image)) {
+        detail::pendingFileDiscard(pending);
         return 0;
     }
-    fchmod(descriptor, newFileMode());
-    std::FILE* file = fdopen(descriptor, "wb");
-    if (file == nullptr) {
-        close(descriptor);
-        unlink(temporary.c_str());
-        return 0;
-    }
-    const bool written = writePng(file, &image);
-    const bool closed = std::fclose(file) == 0;
-    if (!written || !closed || std::rename(temporary.c_str(), fileName.c_str()) != 0) {
-        unlink(temporary.c_str());
-        return 0;
-    }
-    return 1;
+    return detail::pendingFileCommit(pending, fileName) ? 1 : 0;
 }
 
 } // namespace veltrace::toolkit

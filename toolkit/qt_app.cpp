@@ -13,11 +13,13 @@
 #include <QFont>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace veltrace::toolkit {
 
@@ -36,7 +38,59 @@ bool environmentSet(const char* name) {
     return value != nullptr && *value != '\0';
 }
 
+StartFailureHandler startFailureHandler;
+
+// While the application object is being made, Qt's messages are held back: when the platform
+// starts they are passed on as usual; when it cannot, Qt ends with a fatal message (and would
+// abort), and the program reports that in one line of its own instead.
+QtMessageHandler previousHandler = nullptr;
+std::vector<std::string> heldMessages;
+
+// What the start tried, for the one line: the platform asked for and the displays named.
+std::string whatWasTried() {
+    std::string tried;
+    const auto add = [&tried](const std::string& part) {
+        tried += (tried.empty() ? "" : ", ") + part;
+    };
+    if (environmentSet("QT_QPA_PLATFORM")) {
+        add(std::string("the Qt platform \"") + std::getenv("QT_QPA_PLATFORM") + "\"");
+    }
+    if (environmentSet("DISPLAY")) {
+        add(std::string("the X11 display \"") + std::getenv("DISPLAY") + "\"");
+    }
+    if (environmentSet("WAYLAND_DISPLAY")) {
+        add(std::string("the Wayland display \"") + std::getenv("WAYLAND_DISPLAY") + "\"");
+    }
+    return tried.empty() ? "the default window system" : tried;
+}
+
+void startMessageHandler(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (type != QtFatalMsg) {
+        heldMessages.push_back(text.toLocal8Bit().toStdString());
+        (void)context;
+        return;
+    }
+    // The first message names the reason best ("could not connect to display :239").
+    std::string description = "no window could be opened on " + whatWasTried();
+    const std::string reason =
+        heldMessages.empty() ? text.toLocal8Bit().toStdString() : heldMessages.front();
+    if (!reason.empty()) {
+        description += " (" + reason + ")";
+    }
+    if (startFailureHandler) {
+        startFailureHandler(description);
+    }
+    // Qt cannot go on from here; end without its abort.
+    std::fprintf(stderr, "%s\n", description.c_str());
+    std::fflush(stderr);
+    std::_Exit(1);
+}
+
 } // namespace
+
+void setStartFailureHandler(StartFailureHandler handler) {
+    startFailureHandler = std::move(handler);
+}
 
 namespace qt {
 
@@ -57,7 +111,14 @@ int toolkitInit() {
             !environmentSet("WAYLAND_DISPLAY")) {
             return 0;
         }
+        heldMessages.clear();
+        previousHandler = qInstallMessageHandler(startMessageHandler);
         ownedApplication = std::make_unique<QApplication>(appArgc, appArgv);
+        qInstallMessageHandler(previousHandler);
+        for (const std::string& message : heldMessages) {
+            qWarning("%s", message.c_str());
+        }
+        heldMessages.clear();
         QCoreApplication::setApplicationName(QStringLiteral("Veltrace"));
         // The fixed control geometry (a 50-pixel "Timebase:" label, 100-pixel value fields) was
         // laid out for an 8-point dialog font; a desktop's usual 10-point font clips the captions
@@ -71,6 +132,7 @@ int toolkitInit() {
     }
     qt::controlsBegin();
     qt::pointerTrackingStart();
+    qt::terminationWatchStart();
     started = true;
     return 1;
 }
@@ -99,6 +161,7 @@ void toolkitEnd() {
         qt::fontsFreeAll();
         qt::clearEvents();
         qt::pointerTrackingEnd();
+        qt::terminationWatchEnd();
         started = false;
     }
     detail::imagesFreeAll();

@@ -5,6 +5,7 @@
 // until one of them produces a program event, the time-out timer fires, or a worker thread
 // wakes the dispatcher after changing the control record.
 #include "toolkit/qt_internal.h"
+#include "toolkit/termination.h"
 #include "toolkit/toolkit.h"
 
 #include <QApplication>
@@ -15,6 +16,7 @@
 #include <QMouseEvent>
 #include <QObject>
 #include <QPoint>
+#include <QSocketNotifier>
 #include <QTimer>
 #include <QWidget>
 
@@ -71,6 +73,10 @@ class PointerTracker : public QObject {
 
 std::unique_ptr<PointerTracker> tracker;
 
+// Watches the descriptor a request to end makes readable: the wait wakes, a message box that is
+// open closes, and eventWait reports the request.
+std::unique_ptr<QSocketNotifier> terminationWatch;
+
 bool takeEvent() {
     if (queue.empty()) {
         lastEvent = qt::QueuedEvent{};
@@ -122,6 +128,22 @@ void pointerTrackingStart() {
     }
 }
 
+void terminationWatchStart() {
+    const int descriptor = detail::terminationWakeDescriptor();
+    if (terminationWatch || descriptor < 0) {
+        return;
+    }
+    terminationWatch = std::make_unique<QSocketNotifier>(descriptor, QSocketNotifier::Read);
+    QObject::connect(terminationWatch.get(), &QSocketNotifier::activated, [] {
+        detail::terminationWakeDrain();
+        closeOpenMessageBox();
+    });
+}
+
+void terminationWatchEnd() {
+    terminationWatch.reset();
+}
+
 void pointerTrackingEnd() {
     if (tracker) {
         if (QCoreApplication::instance() != nullptr) {
@@ -134,6 +156,10 @@ void pointerTrackingEnd() {
 } // namespace qt
 
 int eventWait(int timeoutMs) {
+    if (terminationRequested()) {
+        lastEvent = qt::QueuedEvent{EventTerminate, 0, 0, 0, -1};
+        return EventTerminate;
+    }
     if (!qt::ready()) {
         lastEvent = qt::QueuedEvent{};
         return EventNone;
@@ -154,11 +180,15 @@ int eventWait(int timeoutMs) {
                 QObject::connect(&timer, &QTimer::timeout, [&expired] { expired = true; });
                 timer.start(timeoutMs);
             }
-            while (queue.empty() && !expired && qt::ready()) {
+            while (queue.empty() && !expired && qt::ready() && !terminationRequested()) {
                 QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
                 qt::applyDirtyRecords();
             }
         }
+    }
+    if (queue.empty() && terminationRequested()) {
+        lastEvent = qt::QueuedEvent{EventTerminate, 0, 0, 0, -1};
+        return EventTerminate;
     }
     return takeEvent() ? lastEvent.code : EventNone;
 }

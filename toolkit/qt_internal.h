@@ -35,6 +35,9 @@ void clearEvents();
 // Follows the mouse through an application-wide event filter (see pointerX).
 void pointerTrackingStart();
 void pointerTrackingEnd();
+// Wakes the event wait when the system asks the program to end.
+void terminationWatchStart();
+void terminationWatchEnd();
 
 // ---- Windows (qt_windows.cpp) ---------------------------------------------------------------
 
@@ -76,6 +79,11 @@ void setRecordsAppliedHook(std::function<void()> hook);
 
 void forgetMenusOfWindow(int window);
 QAction* menuItemActionOf(int item);
+
+// ---- Shell (qt_shell.cpp) ---------------------------------------------------------------------
+
+// Closes the message box that is open, if any, as if its OK button was pressed.
+void closeOpenMessageBox();
 
 // ---- Fonts (qt_fonts_text.cpp) --------------------------------------------------------------
 

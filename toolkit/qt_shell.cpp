@@ -1,33 +1,25 @@
-// Message boxes and opening documents, each replaceable by a hook so tests stay non-modal and
-// never start a browser.
+// Message boxes and opening documents on Qt (each replaceable by a hook: shell_hooks.cpp).
 #include "toolkit/qt_internal.h"
+#include "toolkit/shell_hooks.h"
 #include "toolkit/toolkit.h"
 
 #include <QApplication>
 #include <QDesktopServices>
 #include <QMessageBox>
+#include <QPointer>
 #include <QUrl>
 #include <QWidget>
 
-#include <mutex>
 #include <vector>
 
 namespace veltrace::toolkit {
 
 namespace {
 
-struct Hooks {
-    std::mutex mutex;
-    MessageBoxHook messageBox;
-    OpenDocumentHook openDocument;
-};
-
-Hooks& hooks() {
-    static Hooks instance;
-    return instance;
-}
-
 constexpr int IdOk = 1;
+
+// The box being shown, so a request to end the program can close it.
+QPointer<QMessageBox> openBox;
 constexpr int IconMask = 0xF0;
 constexpr int IconHand = 0x10;
 constexpr int IconQuestion = 0x20;
@@ -55,17 +47,15 @@ QString latin1(const std::string& text) {
 } // namespace
 
 int messageBox(const std::string& caption, const std::string& text, int flags) {
-    MessageBoxHook hook;
-    {
-        Hooks& all = hooks();
-        std::lock_guard lock(all.mutex);
-        hook = all.messageBox;
-    }
+    const MessageBoxHook hook = detail::messageBoxHook();
     if (hook) {
         return hook(caption, text, flags);
     }
     if (!qt::ready()) {
         return 0;
+    }
+    if (terminationRequested()) {
+        return IdOk; // the program is ending; nobody is there to answer
     }
     const int owner = foregroundWindowNumber();
     qt::WindowEntry* ownerEntry = qt::windowEntry(owner);
@@ -80,7 +70,9 @@ int messageBox(const std::string& caption, const std::string& text, int flags) {
     {
         QMessageBox box(iconFor(flags), latin1(caption), latin1(text), QMessageBox::Ok,
                         ownerEntry != nullptr ? ownerEntry->frame : nullptr);
+        openBox = &box;
         box.exec();
+        openBox = nullptr;
     }
     for (int number : topmost) {
         windowSetTopmost(number, 1);
@@ -88,13 +80,18 @@ int messageBox(const std::string& caption, const std::string& text, int flags) {
     return IdOk;
 }
 
-void openDocument(const std::string& address) {
-    OpenDocumentHook hook;
-    {
-        Hooks& all = hooks();
-        std::lock_guard lock(all.mutex);
-        hook = all.openDocument;
+namespace qt {
+
+void closeOpenMessageBox() {
+    if (openBox) {
+        openBox->done(QMessageBox::Ok);
     }
+}
+
+} // namespace qt
+
+void openDocument(const std::string& address) {
+    const OpenDocumentHook hook = detail::openDocumentHook();
     if (hook) {
         hook(address);
         return;
@@ -104,18 +101,6 @@ void openDocument(const std::string& address) {
     }
     // Hands the address to the desktop's default handler and returns at once.
     QDesktopServices::openUrl(QUrl::fromUserInput(latin1(address)));
-}
-
-void setMessageBoxHook(MessageBoxHook hook) {
-    Hooks& all = hooks();
-    std::lock_guard lock(all.mutex);
-    all.messageBox = std::move(hook);
-}
-
-void setOpenDocumentHook(OpenDocumentHook hook) {
-    Hooks& all = hooks();
-    std::lock_guard lock(all.mutex);
-    all.openDocument = std::move(hook);
 }
 
 } // namespace veltrace::toolkit

@@ -1,4 +1,4 @@
-// Threads with a cooperative stop, and pauses.
+// Threads with a cooperative stop. (Pauses are the platform's: pause_posix.cpp, pause_win32.cpp.)
 //
 // A thread is never cancelled from outside: that could leave a lock held. threadKill sets the
 // thread's stop token instead; the thread checks threadStopRequested() before every side effect
@@ -8,8 +8,6 @@
 #include "toolkit/toolkit.h"
 
 #include <atomic>
-#include <cerrno>
-#include <ctime>
 #include <list>
 #include <mutex>
 #include <system_error>
@@ -129,24 +127,6 @@ int threadRunning(int number) {
         }
     }
     return 0;
-}
-
-// Sleeps until an absolute point of the monotonic clock, so a signal that interrupts the sleep
-// only resumes it and never shortens or lengthens the whole pause.
-void pause(int milliseconds) {
-    if (milliseconds <= 0) {
-        return;
-    }
-    timespec wakeUp{};
-    clock_gettime(CLOCK_MONOTONIC, &wakeUp);
-    wakeUp.tv_sec += milliseconds / 1000;
-    wakeUp.tv_nsec += static_cast<long>(milliseconds % 1000) * 1000000L;
-    if (wakeUp.tv_nsec >= 1000000000L) {
-        wakeUp.tv_nsec -= 1000000000L;
-        ++wakeUp.tv_sec;
-    }
-    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &wakeUp, nullptr) == EINTR) {
-    }
 }
 
 } // namespace veltrace::toolkit

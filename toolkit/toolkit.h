@@ -35,6 +35,11 @@ int toolkitInit();
 int toolkitInitHeadless();
 // Forgets all threads (without stopping them), closes every window, frees menus, fonts, images.
 void toolkitEnd();
+// Called when the window system cannot start in a way that toolkitInit cannot return from (Qt
+// ends its start-up with a fatal error): it gets one line that says what was tried and must end
+// the process; if it returns, the toolkit prints the line and ends the process with status 1.
+using StartFailureHandler = std::function<void(const std::string&)>;
+void setStartFailureHandler(StartFailureHandler handler);
 
 // ---- Windows -------------------------------------------------------------------------------
 
@@ -131,6 +136,8 @@ inline constexpr int EventNone = 0;
 inline constexpr int EventControl = 1;
 inline constexpr int EventMenu = 2;
 inline constexpr int EventClose = 3;
+// The system asks the program to end (see catchTerminationRequests).
+inline constexpr int EventTerminate = 4;
 
 // Next event (oldest first), 0 when nothing arrived within timeoutMs (-1 waits without limit,
 // 0 does not wait). Also brings widgets up to date with the control record.
@@ -143,6 +150,15 @@ int eventWindow();   // window of the last close request
 // right / bottom edge.
 int pointerX(int window);
 int pointerY(int window);
+
+// ---- Requests to end -----------------------------------------------------------------------
+
+// From now on a request of the system to end the program (SIGTERM, SIGINT or SIGHUP on POSIX)
+// does not end the process at once: eventWait returns EventTerminate (and keeps returning it),
+// and a message box that is open closes, so the program can run its own end sequence.
+void catchTerminationRequests();
+// True once such a request has arrived.
+bool terminationRequested();
 
 // ---- Fonts, images and drawing -------------------------------------------------------------
 

@@ -19,6 +19,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -248,6 +249,33 @@ TEST_F(EndToEndDeviceLink, MissingDeviceIsReportedOnceAndStartsNoThread) {
     EXPECT_FALSE(deviceStatus().open);
     EXPECT_EQ(deviceStatus().workerThread, threadBefore);
     EXPECT_FALSE(workerRunning());
+}
+
+} // namespace
+} // namespace veltrace::app
+
+namespace veltrace::app {
+namespace {
+
+// A name edited by hand into the settings file can be 254 characters long; the message about it
+// keeps a sensible width and still shows how the name begins and ends. The file is not touched.
+TEST_F(EndToEndDeviceLink, AnOverlongPortNameIsShortenedInTheMessageOnly) {
+    const std::string name = "COM" + std::string(241, 'x') + "0123456789";
+    ASSERT_EQ(name.size(), 254u);
+    const std::string settings = "[COM]\nCOMPort=" + name + "\n";
+    writeSettings(settings);
+    connectDevice();
+    ASSERT_EQ(messages.size(), 1u);
+    const std::string shown = shownPortName(name);
+    EXPECT_EQ(shown.size(), 40u);
+    EXPECT_EQ(shown.substr(0, 6), "COMxxx");
+    EXPECT_EQ(shown.substr(shown.size() - 10), "0123456789");
+    EXPECT_NE(messages[0].find(shown), std::string::npos) << messages[0];
+    EXPECT_LT(messages[0].size(), 140u);
+    std::ifstream in(state::scope.settingsPath, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), settings);
+    EXPECT_EQ(shownPortName("COM3"), "COM3");
+    EXPECT_EQ(shownPortName(std::string(40, 'y')), std::string(40, 'y'));
 }
 
 } // namespace

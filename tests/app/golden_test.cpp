@@ -4,6 +4,7 @@
 #include "app/app.h"
 
 #include "app/controls.h"
+#include "scratch_dir.h"
 #include "simframes/frames.h"
 #include "state/scope_state.h"
 #include "toolkit/toolkit.h"
@@ -69,9 +70,8 @@ class GoldenPictures : public testing::Test {
             state::scope.channel[c].voltsPerStep = 0.15625f;
         }
         previousDir_ = fs::current_path();
-        char pattern[] = "/tmp/veltrace-golden-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        workDir_ = pattern;
+        workDir_ = testing_support::makeScratchDirectory("veltrace-golden-");
+        ASSERT_FALSE(workDir_.empty());
         fs::current_path(workDir_);
     }
 
@@ -92,9 +92,11 @@ class GoldenPictures : public testing::Test {
         if (files.size() != 1) {
             return 0;
         }
-        std::ifstream in(files[0], std::ios::binary);
-        const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in),
-                                              std::istreambuf_iterator<char>()};
+        std::vector<std::uint8_t> bytes;
+        {
+            std::ifstream in(files[0], std::ios::binary);
+            bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        } // closed first: Windows does not remove an open file
         fs::remove(files[0]);
         return fnv1a(bytes);
     }

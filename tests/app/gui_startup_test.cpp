@@ -179,9 +179,9 @@ TEST_F(StartUpThreaded, LiveFramesReachTheScreenAndQuitEndsTheWorker) {
     close(master);
 }
 
-// Without any display the program says so and ends with 0 instead of aborting inside Qt. It
-// runs in a fresh process, where no Qt application exists yet.
-TEST(StartUpWithoutDisplayDeathTest, SaysSoAndExitsWithZero) {
+// Without any display the program says so and ends with a failure status instead of aborting
+// inside Qt. It runs in a fresh process, where no Qt application exists yet.
+TEST(StartUpWithoutDisplayDeathTest, SaysSoAndExitsWithAFailureStatus) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {
@@ -190,7 +190,7 @@ TEST(StartUpWithoutDisplayDeathTest, SaysSoAndExitsWithZero) {
             unsetenv("WAYLAND_DISPLAY");
             std::exit(startUp());
         },
-        ::testing::ExitedWithCode(0), "no graphical display");
+        ::testing::ExitedWithCode(ExitNoWindowSystem), "no graphical display");
 }
 
 } // namespace

@@ -257,6 +257,23 @@ TEST_F(DecoderChannelSelection, ChannelIsTakenAtEveryStoredByte) {
     EXPECT_TRUE(scope.channel[3].triggerText.empty());
 }
 
+// A switch between the trigger byte and the level byte, frame after frame, must not make the new
+// channel's trigger text grow: the level belongs to the text set one byte earlier.
+TEST_F(DecoderChannelSelection, SwitchBetweenTriggerAndLevelNeverGrowsATriggerText) {
+    scope.currentChannel = 1;
+    feed(sim::buildFrame(dc10vInt, ramp(3)));
+    ASSERT_EQ(scope.channel[1].triggerText, "+INT RUN +0.1");
+    for (int k = 0; k < 50; ++k) {
+        const Bytes frame = sim::buildFrame(dc10vInt, ramp(k));
+        scope.currentChannel = 0;
+        feed(Bytes(frame.begin(), frame.begin() + 4)); // up to the trigger byte
+        scope.currentChannel = 1;
+        feed(Bytes(frame.begin() + 4, frame.end()));
+    }
+    EXPECT_EQ(scope.channel[1].triggerText, "+INT RUN +0.1");
+    EXPECT_EQ(scope.channel[0].triggerText, "+INT RUN");
+}
+
 TEST_F(DecoderChannelSelection, FramesForOneChannelLeaveTheOthersUntouched) {
     scope.currentChannel = 2;
     feed(sim::buildFrame(dc10vInt, ramp(1)));

@@ -4,9 +4,11 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <random>
 #include <zlib.h>
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 using namespace veltrace::toolkit;
 namespace fs = std::filesystem;
@@ -25,7 +27,8 @@ std::uint32_t be32(const std::string& s, std::size_t at) {
 
 class PngFile : public testing::Test {
   protected:
-    fs::path dir = fs::temp_directory_path() / ("veltrace-png-" + std::to_string(getpid()));
+    fs::path dir =
+        fs::temp_directory_path() / ("veltrace-png-" + std::to_string(std::random_device{}()));
     void SetUp() override {
         fs::remove_all(dir);
         fs::create_directories(dir);
@@ -54,8 +57,10 @@ TEST_F(PngFile, HasOnlyTheThreeChunksUnfilteredRowsAndTheImagesPixels) {
     ::umask(022);
     ASSERT_NE(imageSave(0, (dir / "shot.PNG").string(), ImageFormatPng), 0);
     EXPECT_EQ(entries(), std::vector<std::string>{"shot.PNG"});
+#ifndef _WIN32 // Windows has no permission bits: they always read back as 0666
     EXPECT_EQ(fs::status(dir / "shot.PNG").permissions() & fs::perms::all,
               fs::perms(0644)); // as a plain fopen would have made it
+#endif
 
     const std::string png = readFile(dir / "shot.PNG");
     ASSERT_EQ(png.substr(0, 8), "\x89PNG\r\n\x1a\n");
@@ -129,6 +134,7 @@ TEST_F(PngFile, FailuresLeaveNoFileAndKeepAnEarlierOne) {
     EXPECT_NE(imageSave(0, (dir / "b.PNG").string(), ImageFormatPng), 0); // only the next one
 }
 
+#ifndef _WIN32 // read-only directory bits do not stop writes on Windows
 TEST_F(PngFile, UnwritableDirectoryLeavesNothing) {
     if (geteuid() == 0) {
         GTEST_SKIP() << "root writes into read-only directories";
@@ -139,3 +145,4 @@ TEST_F(PngFile, UnwritableDirectoryLeavesNothing) {
     fs::permissions(dir, fs::perms(0755));
     EXPECT_TRUE(entries().empty());
 }
+#endif

@@ -1,4 +1,4 @@
-// Golden recordings: the files in tests/data (made by data/make_recordings.cpp from the simulated
+// Golden recordings: the files in tests/data (made by tools/make_recordings.cpp from the simulated
 // scope's frame builder) replayed through the acquisition cycle as the window reads them, each
 // drawn frame captured as the window's CAPTURE saves it, and logged as veltrace-log does. The
 // checksums were recorded once: a change to decoding, drawing, capture files or the log shows

@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# Builds the native Windows program, veltrace.exe, with MinGW-w64 and runs its tests under Wine.
+#   scripts/build-windows.sh              build in build-windows/, test, make the zip
+#   BUILD_DIR=... SKIP_TESTS=1 scripts/build-windows.sh
+# Everything it fetches or builds besides Debian packages (libpng's source, GoogleTest, the Wine
+# prefixes) stays inside the build folder.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+build_dir=${BUILD_DIR:-build-windows}
+mkdir -p "$build_dir"
+build_dir=$(cd "$build_dir" && pwd)
+deps=$build_dir/deps
+mkdir -p "$deps"
+
+step() { printf '== %s (%ss)\n' "$1" "$SECONDS"; }
+
+step "packages"
+packages=(g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 dpkg-dev cmake ninja-build
+          googletest xvfb xauth zip)
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo="sudo"
+    export DEBIAN_FRONTEND=noninteractive
+    $sudo apt-get update -qq
+    $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# libpng has no MinGW package: its Debian source package is fetched through a source list of
+# our own, so the machine's apt configuration stays as it is. The archive is the one the
+# machine's own binary packages come from.
+step "libpng source"
+png_src=$(find "$deps" -maxdepth 2 -name png.c -path '*libpng1.6-*' -printf '%h\n' 2>/dev/null | head -n 1)
+if [ -z "$png_src" ]; then
+    apt_dir=$deps/apt
+    mkdir -p "$apt_dir/lists/partial" "$apt_dir/cache/archives/partial"
+    mirror=$(apt-get indextargets --format '$(REPO_URI) $(RELEASE)' 'Identifier: Packages' 2>/dev/null |
+             awk '$2 == "bookworm" { print $1; exit }')
+    if [ -z "$mirror" ]; then
+        mirror=$(sed -n 's/^URIs: *//p' /etc/apt/sources.list.d/*.sources 2>/dev/null | head -n 1)
+    fi
+    if [ -z "$mirror" ]; then
+        echo "build-windows: no Debian archive configured for bookworm" >&2
+        exit 1
+    fi
+    echo "deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] ${mirror%/} bookworm main" \
+        > "$apt_dir/sources.list"
+    apt_options=(-o "Dir::Etc::SourceList=$apt_dir/sources.list" -o Dir::Etc::SourceParts=/dev/null
+                 -o "Dir::State::Lists=$apt_dir/lists" -o "Dir::Cache=$apt_dir/cache"
+                 -o APT::Sandbox::User=root)
+    apt-get "${apt_options[@]}" -qq update
+    (cd "$deps" && apt-get "${apt_options[@]}" -qq source libpng1.6 >/dev/null)
+    png_src=$(find "$deps" -maxdepth 2 -name png.c -path '*libpng1.6-*' -printf '%h\n' | head -n 1)
+fi
+
+step "configure"
+cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=${BUILD_TYPE:-Release} -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" -DCMAKE_C_FLAGS_RELEASE="-O2 -DNDEBUG" \
+      -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
+      -DVELTRACE_LIBPNG_SOURCE="$png_src" -DVELTRACE_BUILD_BENCH=OFF \
+      -DVELTRACE_BUILD_TESTS=${VELTRACE_BUILD_TESTS:-ON} \
+      -DVELTRACE_WINE="$root/scripts/wine-run.sh" >/dev/null
+step "build"
+nice -n 10 cmake --build "$build_dir"
+step "package"
+(cd "$build_dir" && cpack -G ZIP >/dev/null)
+ls "$build_dir"/veltrace.exe "$build_dir"/*.zip
+
+if [ "${SKIP_TESTS:-0}" != 1 ] && [ "${VELTRACE_BUILD_TESTS:-ON}" = ON ]; then
+    step "tests under Wine"
+    export VELTRACE_WINE_PREFIX_ROOT=$build_dir/wine
+    status=0
+    ctest --test-dir "$build_dir" --output-on-failure --timeout 600 ${TEST_FILTER:+-R "$TEST_FILTER"} || status=$?
+    scripts/wine-run.sh --stop
+    step "done"
+    exit $status
+fi
+step "done"

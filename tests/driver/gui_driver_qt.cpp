@@ -1,0 +1,83 @@
+// The GUI test driver on Qt: real mouse events through QTest, pixels through QWidget::grab.
+#include "driver/gui_driver.h"
+#include "toolkit/qt_access.h"
+
+#include <QAction>
+#include <QCursor>
+#include <QFrame>
+#include <QImage>
+#include <QPixmap>
+#include <QTest>
+#include <QWidget>
+
+namespace veltrace::testing_support::driver {
+
+void settle() {
+    toolkit::access::flushPendingUpdates();
+}
+
+void click(int control) {
+    if (QWidget* widget = toolkit::access::controlWidget(control)) {
+        QTest::mouseClick(widget, Qt::LeftButton, Qt::NoModifier, widget->rect().center());
+    }
+    settle();
+}
+
+void clickAt(int control, int x, int y) {
+    if (QWidget* widget = toolkit::access::controlWidget(control)) {
+        QTest::mouseClick(widget, Qt::LeftButton, Qt::NoModifier, QPoint(x, y));
+    }
+    settle();
+}
+
+void doubleClickAt(int control, int x, int y) {
+    if (QWidget* widget = toolkit::access::controlWidget(control)) {
+        QTest::mouseClick(widget, Qt::LeftButton, Qt::NoModifier, QPoint(x, y));
+        QTest::mouseDClick(widget, Qt::LeftButton, Qt::NoModifier, QPoint(x, y));
+    }
+    settle();
+}
+
+void movePointer(int window, int x, int y) {
+    if (QWidget* content = toolkit::access::windowContent(window)) {
+        QCursor::setPos(content->mapToGlobal(QPoint(x, y)));
+        QTest::mouseMove(content, QPoint(x, y));
+    }
+    settle();
+}
+
+void chooseMenuItem(int item) {
+    if (QAction* action = toolkit::access::menuItemAction(item)) {
+        action->trigger();
+    }
+    settle();
+}
+
+bool shown(int control) {
+    const QWidget* widget = toolkit::access::controlWidget(control);
+    return widget != nullptr && widget->isVisible();
+}
+
+toolkit::Image pixels(int control) {
+    QWidget* widget = toolkit::access::controlWidget(control);
+    if (widget == nullptr) {
+        return {};
+    }
+    settle();
+    QRect inside = widget->rect();
+    if (const auto* frame = qobject_cast<QFrame*>(widget)) {
+        inside = frame->contentsRect();
+    }
+    const QImage grabbed = widget->grab(inside).toImage().convertToFormat(QImage::Format_RGB888);
+    toolkit::Image image;
+    image.width = grabbed.width();
+    image.height = grabbed.height();
+    image.rgb.resize(static_cast<std::size_t>(image.width) * image.height * 3);
+    for (int y = 0; y < image.height; ++y) {
+        std::copy_n(grabbed.constScanLine(y), image.width * 3,
+                    image.rgb.begin() + static_cast<std::ptrdiff_t>(y) * image.width * 3);
+    }
+    return image;
+}
+
+} // namespace veltrace::testing_support::driver

@@ -1,0 +1,36 @@
+# The Windows test programs, cross-built with MinGW and run under Wine (scripts/wine-run.sh).
+# The portable suites of every folder, the Windows versions of the POSIX-only cases
+# (tests/windows/), and the GUI tests written against the test driver, which run here on the
+# Win32 backend and on Linux on the Qt one.
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+function(veltrace_windows_tests name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;LIBRARIES" ${ARGN})
+    list(TRANSFORM ARG_SOURCES PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/)
+    add_executable(${name} ${ARG_SOURCES} ${CMAKE_CURRENT_SOURCE_DIR}/test_main_win32.cpp)
+    target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES} gtest PNG::PNG ZLIB::ZLIB
+                                          veltrace_simframes)
+    target_include_directories(${name} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+    add_test(NAME ${name} COMMAND ${name})
+    set_tests_properties(${name} PROPERTIES TIMEOUT 600)
+endfunction()
+
+veltrace_windows_tests(tests_state
+    SOURCES state/scope_state_test.cpp windows/settings_file_win32_test.cpp
+    LIBRARIES veltrace_state veltrace_toolkit)
+veltrace_windows_tests(tests_toolkit
+    SOURCES toolkit/date_test.cpp toolkit/text_test.cpp toolkit/line_test.cpp
+            toolkit/image_test.cpp toolkit/thread_test.cpp toolkit/png_test.cpp
+            toolkit/pause_test.cpp
+    LIBRARIES veltrace_toolkit)
+veltrace_windows_tests(tests_display
+    SOURCES display/readout_test.cpp display/render_test.cpp
+    LIBRARIES veltrace_display)
+veltrace_windows_tests(tests_link
+    SOURCES link/decoder_test.cpp link/settings_decoding_test.cpp
+            windows/serial_port_win32_test.cpp
+    LIBRARIES veltrace_link)
+veltrace_windows_tests(tests_app
+    SOURCES app/golden_test.cpp app/view_update_test.cpp app/capture_test.cpp
+            app/driven_window_test.cpp driver/gui_driver_win32.cpp
+    LIBRARIES veltrace_app)

@@ -1,0 +1,105 @@
+// Start and end of the toolkit on Win32: the window classes, the common controls, and the order
+// in which the layer lets go of its objects.
+#include "toolkit/core_internal.h"
+#include "toolkit/win32_internal.h"
+
+#include <commctrl.h>
+
+namespace veltrace::toolkit {
+
+namespace {
+
+bool started = false;
+bool classesRegistered = false;
+
+bool registerClasses() {
+    if (classesRegistered) {
+        return true;
+    }
+    WNDCLASSEXW window{};
+    window.cbSize = sizeof window;
+    window.style = CS_DBLCLKS;
+    window.lpfnWndProc = win32::windowProcedure;
+    window.hInstance = win32::instance();
+    window.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+    window.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    window.lpszClassName = win32::WindowClass;
+    WNDCLASSEXW image{};
+    image.cbSize = sizeof image;
+    image.style = CS_DBLCLKS;
+    image.lpfnWndProc = win32::imageProcedure;
+    image.hInstance = win32::instance();
+    image.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+    image.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    image.lpszClassName = win32::ImageClass;
+    if (RegisterClassExW(&window) == 0 || RegisterClassExW(&image) == 0) {
+        return false;
+    }
+    classesRegistered = true;
+    return true;
+}
+
+} // namespace
+
+namespace win32 {
+
+bool ready() {
+    return started;
+}
+
+HINSTANCE instance() {
+    return GetModuleHandleW(nullptr);
+}
+
+HFONT guiFont() {
+    return static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+}
+
+std::wstring wide(const std::string& latin1) {
+    std::wstring result;
+    result.reserve(latin1.size());
+    for (const char c : latin1) {
+        result.push_back(static_cast<wchar_t>(static_cast<unsigned char>(c)));
+    }
+    return result;
+}
+
+} // namespace win32
+
+int toolkitInit() {
+    if (started) {
+        return 1;
+    }
+    INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&controls);
+    if (!registerClasses()) {
+        return 0;
+    }
+    win32::controlsBegin();
+    started = true;
+    return 1;
+}
+
+// GDI draws text into images without any window: the ordinary start will do.
+int toolkitInitHeadless() {
+    return toolkitInit();
+}
+
+void toolkitEnd() {
+    detail::threadsForgetAll();
+    if (started) {
+        win32::closeAllWindows();
+        win32::controlsEnd();
+        win32::fontsFreeAll();
+        win32::clearEvents();
+        started = false;
+        // Messages still queued for windows that are gone are dropped here, not delivered to a
+        // later toolkitInit.
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        }
+    }
+    detail::imagesFreeAll();
+}
+
+} // namespace veltrace::toolkit

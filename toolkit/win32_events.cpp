@@ -1,0 +1,139 @@
+// The program's event queue, eventWait and the pointer position on Win32.
+//
+// Window procedures append to one FIFO queue on the GUI thread; eventWait hands the events out
+// oldest first. While the queue is empty it sleeps in MsgWaitForMultipleObjects until a message
+// arrives (a click, a repaint, or the acquisition thread's wake-up after it changed the control
+// record) or the time is up.
+#include "toolkit/win32_internal.h"
+
+#include <algorithm>
+#include <deque>
+
+namespace veltrace::toolkit {
+
+namespace {
+
+std::deque<win32::QueuedEvent> queue;
+win32::QueuedEvent lastEvent;
+
+bool takeEvent() {
+    if (queue.empty()) {
+        lastEvent = win32::QueuedEvent{};
+        return false;
+    }
+    lastEvent = queue.front();
+    queue.pop_front();
+    return true;
+}
+
+// Tab and Shift+Tab move the focus between the controls of the window that has it.
+bool dialogNavigation(MSG& message) {
+    if (message.message != WM_KEYDOWN && message.message != WM_KEYUP &&
+        message.message != WM_CHAR) {
+        return false;
+    }
+    for (int number = 0; number < 2; ++number) {
+        const win32::WindowEntry* entry = win32::windowEntry(number);
+        if (entry != nullptr &&
+            (message.hwnd == entry->hwnd || IsChild(entry->hwnd, message.hwnd))) {
+            return IsDialogMessageW(entry->hwnd, &message) != 0;
+        }
+    }
+    return false;
+}
+
+// -1 left of or above the client area, and from its last column / row on.
+int pointerCoordinate(int window, bool horizontal) {
+    const win32::WindowEntry* entry = win32::windowEntry(window);
+    if (entry == nullptr) {
+        return 0;
+    }
+    POINT point{};
+    RECT client{};
+    if (!GetCursorPos(&point) || !ScreenToClient(entry->hwnd, &point) ||
+        !GetClientRect(entry->hwnd, &client)) {
+        return -1;
+    }
+    const int value = horizontal ? point.x : point.y;
+    const int size = horizontal ? client.right : client.bottom;
+    return value < 0 || value >= size - 1 ? -1 : value;
+}
+
+} // namespace
+
+namespace win32 {
+
+void postEvent(const QueuedEvent& event) {
+    queue.push_back(event);
+}
+
+void dropEventsOfWindow(int window) {
+    std::erase_if(queue, [window](const QueuedEvent& event) { return event.window == window; });
+}
+
+void clearEvents() {
+    queue.clear();
+    lastEvent = QueuedEvent{};
+}
+
+void pumpMessages() {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (!dialogNavigation(message)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+    }
+}
+
+} // namespace win32
+
+int eventWait(int timeoutMs) {
+    if (!win32::ready()) {
+        lastEvent = win32::QueuedEvent{};
+        return EventNone;
+    }
+    win32::applyDirtyRecords();
+    const ULONGLONG start = GetTickCount64();
+    for (;;) {
+        win32::pumpMessages();
+        win32::applyDirtyRecords();
+        if (!queue.empty() || timeoutMs == 0 || !win32::ready()) {
+            break;
+        }
+        DWORD wait = INFINITE;
+        if (timeoutMs > 0) {
+            const ULONGLONG elapsed = GetTickCount64() - start;
+            if (elapsed >= static_cast<ULONGLONG>(timeoutMs)) {
+                break;
+            }
+            wait = static_cast<DWORD>(static_cast<ULONGLONG>(timeoutMs) - elapsed);
+        }
+        // Sleeps until a message is posted or sent to this thread or the time is up; messages
+        // already seen by an earlier peek count as new input (MWMO_INPUTAVAILABLE).
+        MsgWaitForMultipleObjectsEx(0, nullptr, wait, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    }
+    return takeEvent() ? lastEvent.code : EventNone;
+}
+
+int eventControl() {
+    return lastEvent.control;
+}
+int eventType() {
+    return lastEvent.type;
+}
+int eventMenuItem() {
+    return lastEvent.menuItem;
+}
+int eventWindow() {
+    return lastEvent.window;
+}
+
+int pointerX(int window) {
+    return pointerCoordinate(window, true);
+}
+int pointerY(int window) {
+    return pointerCoordinate(window, false);
+}
+
+} // namespace veltrace::toolkit

@@ -1,0 +1,43 @@
+// Message boxes and opening documents on Win32 (each replaceable by a hook: shell_hooks.cpp).
+#include "toolkit/shell_hooks.h"
+#include "toolkit/win32_internal.h"
+
+#include <shellapi.h>
+
+#include <vector>
+
+namespace veltrace::toolkit {
+
+int messageBox(const std::string& caption, const std::string& text, int flags) {
+    if (const MessageBoxHook hook = detail::messageBoxHook()) {
+        return hook(caption, text, flags);
+    }
+    // Owned by the foreground window when that is ours, else by nobody.
+    const win32::WindowEntry* owner = win32::windowEntry(foregroundWindowNumber());
+    // Our top-most windows would cover the box: they give up the place while it is shown.
+    std::vector<int> topmost;
+    for (int number = 0; number < 2; ++number) {
+        if (windowTopmost(number) != 0) {
+            topmost.push_back(number);
+            windowSetTopmost(number, 0);
+        }
+    }
+    const int result =
+        MessageBoxW(owner != nullptr ? owner->hwnd : nullptr, win32::wide(text).c_str(),
+                    win32::wide(caption).c_str(), static_cast<UINT>(flags));
+    for (int number : topmost) {
+        windowSetTopmost(number, 1);
+    }
+    return result;
+}
+
+void openDocument(const std::string& address) {
+    if (const OpenDocumentHook hook = detail::openDocumentHook()) {
+        hook(address);
+        return;
+    }
+    // Hands the address to the default handler (the browser, for a web address) and returns.
+    ShellExecuteW(nullptr, L"open", win32::wide(address).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+} // namespace veltrace::toolkit
