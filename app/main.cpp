@@ -50,7 +50,7 @@ const char* const helpTail =
     "Examples:\n"
     "  veltrace --record session.vtrec\n"
     "  veltrace --replay session.vtrec --speed 4\n"
-    "  veltrace-log --replay session.vtrec --output session.csv   (see veltrace-log --help)\n";
+    "veltrace-log writes every frame of a port or a recording as a row of CSV.\n";
 
 const char* presenceText(veltrace::link::PortPresence presence) {
     switch (presence) {
