@@ -42,7 +42,7 @@ const char* const usageText =
     "  --port NAME      read the port COM1..COM16 (mapped as in veltrace: VELTRACE_COM<n>,\n"
     "                   /dev/ttyS0-3, /dev/ttyUSB0-7, /dev/ttyACM0-3), or 'auto' for the first\n"
     "                   port on which the scope is sending (as veltrace's port list finds it)\n"
-    "  --replay FILE    read a recording (veltrace --record) or a raw dump of the line, as fast\n"
+    "  --replay FILE    read a recording made by veltrace, or a raw dump of the line, as fast\n"
     "                   as it can be read; the times are those of the recording\n"
     "  --output FILE    write the CSV to FILE instead of standard output\n"
     "  --force          replace FILE if it exists (otherwise that is an error)\n"

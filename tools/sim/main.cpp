@@ -72,7 +72,7 @@ const char* const usageText =
     "  --fast             as fast as the pseudo-terminal takes them\n"
     "  --frames N         stop after N frames\n"
     "  --silent           keep the device open and send nothing until stopped\n"
-    "  --replay FILE      send a recording (veltrace --record) or a raw dump at its own pace\n"
+    "  --replay FILE      send a recording made by veltrace, or a raw dump, at its own pace\n"
     "                     (a raw dump at the line's 2133 bytes/s), or with --fast as fast as\n"
     "                     the pseudo-terminal takes it; ends after the file (and --linger)\n"
     "  --linger S         after the last of --frames N, keep the device open S seconds (default "
