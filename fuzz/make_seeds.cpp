@@ -1,9 +1,12 @@
 // Writes the seed corpora of the fuzz targets: frames the simulator's frame builder makes (every
-// settings code, sync variants, a few corrupted and split streams) for the decoder, and a few
-// settings files for the settings reader and writer.
-//   make_seeds <decoder-corpus-dir> <settings-corpus-dir>
+// settings code, sync variants, a few corrupted and split streams) for the decoder, a few
+// settings files for the settings reader and writer, and recordings (whole, with a mark of a lost
+// device, cut, damaged) and a raw dump for the recording reader.
+//   make_seeds <decoder-corpus-dir> <settings-corpus-dir> <recording-corpus-dir>
+#include "record/recording.h"
 #include "simframes/frames.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
@@ -28,12 +31,14 @@ void write(const std::string& path, const std::string& text) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: make_seeds <decoder-corpus-dir> <settings-corpus-dir>\n");
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: make_seeds <decoder-corpus-dir> <settings-corpus-dir> "
+                             "<recording-corpus-dir>\n");
         return 2;
     }
     const std::string decoder = argv[1];
     const std::string settings = argv[2];
+    const std::string recordings = argv[3];
     std::uint32_t noise = 7;
     int n = 0;
     // Every coupling and range, every timebase code, every trigger source and level.
@@ -83,5 +88,25 @@ int main(int argc, char** argv) {
     seed("empty-file", "COM9", "");
     seed("quoted", " spaced ", "[COM]\nCOMPort='x'\n[COM]\nCOMPort=y\n");
     seed("long", std::string(200, 'v'), "[COM]\nCOMPort=" + std::string(300, 'w') + "\n");
+    // Recordings: the stream above in reads of about 21 bytes every 10 ms, with a lost device
+    // in the middle; the same cut short and with a changed byte; and a raw dump.
+    Bytes recording = veltrace::record::encodeHeader(1768471200LL * 1000000);
+    for (std::size_t at = 0, tick = 1; at < allCodes.size() && at < 1200; ++tick) {
+        const std::size_t size = std::min<std::size_t>(21, allCodes.size() - at);
+        veltrace::record::appendChunks(recording, static_cast<std::uint32_t>(10 * tick),
+                                       Bytes(allCodes.begin() + static_cast<long>(at),
+                                             allCodes.begin() + static_cast<long>(at + size)));
+        if (tick == 20) {
+            veltrace::record::appendLossMark(recording, 1500);
+            tick = 150;
+        }
+        at += size;
+    }
+    write(recordings + "/whole", recording);
+    write(recordings + "/cut", Bytes(recording.begin(), recording.end() - 7));
+    Bytes damaged = recording;
+    damaged[damaged.size() / 2] ^= 0x10;
+    write(recordings + "/damaged", damaged);
+    write(recordings + "/raw-dump", Bytes(allCodes.begin(), allCodes.begin() + 400));
     return 0;
 }

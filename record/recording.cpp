@@ -369,8 +369,13 @@ std::unique_ptr<RecordingReader> RecordingReader::open(const std::string& path,
                 "; this program reads version " + std::to_string(FormatVersion);
         return nullptr;
     }
-    if (headerSize < HeaderSize || std::fseek(file, headerSize, SEEK_SET) != 0) {
+    if (headerSize < HeaderSize) {
         error = path + " is a recording with a damaged header";
+        return nullptr;
+    }
+    // A later version's longer header must be there in full too.
+    if (facts.size < headerSize || std::fseek(file, headerSize, SEEK_SET) != 0) {
+        error = path + " is a recording whose header is cut short: it holds nothing";
         return nullptr;
     }
     reader->startMicros_ = static_cast<std::int64_t>(getLittle(header.data() + 16, 8));

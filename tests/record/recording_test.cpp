@@ -357,6 +357,13 @@ TEST_F(RecordingFiles, AHeaderCutShortOrOfAnotherVersionIsRefusedWithAReason) {
         EXPECT_FALSE(RecordingReader::open((dir / "short.vtrec").string(), error)) << cut;
         EXPECT_NE(error.find("cut short"), std::string::npos) << error;
     }
+    // A header that says it is longer than the file.
+    Bytes longer = file;
+    longer[10] = 200;
+    writeFile(dir / "longer.vtrec", longer);
+    EXPECT_FALSE(RecordingReader::open((dir / "longer.vtrec").string(), error));
+    EXPECT_NE(error.find("cut short"), std::string::npos) << error;
+
     Bytes later = file;
     later[8] = 2;
     writeFile(dir / "later.vtrec", later);
