@@ -114,6 +114,12 @@ void controlStateSet(int number, Handle value);
 int controlStateGet(int number);
 void controlHide(int number, int hide);
 
+// Called on the GUI thread each time a picture display has painted the picture it shows, with
+// that picture's handle: how soon a new picture reaches the screen, for the statistics report.
+// An empty function removes it.
+using PicturePaintedHook = std::function<void(Handle)>;
+void setPicturePaintedHook(PicturePaintedHook hook);
+
 // What the toolkit's record holds for a control (for tests and diagnostics).
 struct ControlInfo {
     ControlKind kind = ControlKind::None;
