@@ -3,6 +3,8 @@
 // the port's bytes recorded when asked, and ending the acquisition thread. Only the main thread
 // comes here.
 #include "app/app.h"
+#include "app/controls.h"
+#include "app/statistics.h"
 #include "link/acquisition.h"
 #include "link/reconnecting_port.h"
 #include "link/recording_sources.h"
@@ -65,8 +67,13 @@ void reportUnusablePort(const std::string& portName) {
 
 void startReading(std::shared_ptr<link::ByteSource> source) {
     device.source = std::move(source);
-    device.workerThread =
-        link::startAcquisition(link::AcquisitionJob{device.source, [] { redrawCurrentView(); }});
+    device.workerThread = link::startAcquisition(link::AcquisitionJob{
+        device.source, [] {
+            redrawCurrentView();
+            const int c = scope.currentChannel.load() & 3;
+            latencyFrameShown(toolkit::imageHandle(viewImage(currentView(), c)),
+                              link::frameReadTime());
+        }});
 }
 
 } // namespace
