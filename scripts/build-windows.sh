@@ -17,7 +17,7 @@ step() { printf '== %s (%ss)\n' "$1" "$SECONDS"; }
 
 step "packages"
 packages=(g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 dpkg-dev cmake ninja-build
-          googletest xvfb xauth zip)
+          googletest xvfb xauth zip unzip)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -66,8 +66,18 @@ cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=${BUILD_TYPE:-Release} -D
 step "build"
 nice -n 10 cmake --build "$build_dir"
 step "package"
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build_dir/CMakeCache.txt")
+zip_file=$build_dir/veltrace-$version-windows-x64.zip
+rm -f "$zip_file"
 (cd "$build_dir" && cpack -G ZIP >/dev/null)
-ls "$build_dir"/veltrace.exe "$build_dir"/*.zip
+# A user unpacks it into a folder of their choice: the program and its guide at the top, nothing
+# else.
+zip_entries=$(unzip -Z1 "$zip_file" | sort | tr '\n' ' ')
+if [ "$zip_entries" != "readme.txt veltrace.exe " ]; then
+    echo "build-windows: $zip_file holds: $zip_entries(expected readme.txt and veltrace.exe)" >&2
+    exit 1
+fi
+ls "$build_dir"/veltrace.exe "$zip_file"
 
 if [ "${SKIP_TESTS:-0}" != 1 ] && [ "${VELTRACE_BUILD_TESTS:-ON}" = ON ]; then
     step "tests under Wine"

@@ -34,3 +34,15 @@ veltrace_windows_tests(tests_app
     SOURCES app/golden_test.cpp app/view_update_test.cpp app/capture_test.cpp
             app/driven_window_test.cpp driver/gui_driver_win32.cpp
     LIBRARIES veltrace_app)
+
+# Requests to end the program: a request stays for the life of the process, so every case runs
+# in a process of its own.
+add_executable(tests_termination windows/termination_win32_test.cpp test_main_win32.cpp)
+target_link_libraries(tests_termination PRIVATE veltrace_app gtest)
+foreach(case Termination.CtrlCIsReportedAndStaysOnceCaught
+             Termination.SessionEndClosesAnOpenMessageBoxAndIsReported
+             TerminationProgram.SessionEndEndsTheEventLoopLikeQuit
+             TerminationStart.ARefusedStartIsOneLineAndStatusOne)
+    add_test(NAME tests_termination.${case} COMMAND tests_termination --gtest_filter=${case})
+    set_tests_properties(tests_termination.${case} PROPERTIES TIMEOUT 120)
+endforeach()

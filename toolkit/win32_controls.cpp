@@ -23,6 +23,7 @@ using detail::validControl;
 
 constexpr int ComboListHeight = 350; // the dropped list is at most this high
 constexpr UINT WakeMessage = WM_APP + 1;
+constexpr UINT TerminateMessage = WM_APP + 2;
 
 struct ControlEntry {
     HWND hwnd = nullptr;
@@ -47,6 +48,11 @@ LRESULT CALLBACK wakeProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lP
     if (message == WakeMessage) {
         wakePending = false;
         win32::applyDirtyRecords();
+        return 0;
+    }
+    if (message == TerminateMessage) {
+        // Dispatched by eventWait, or by a message box's own loop, which this ends.
+        win32::closeOpenMessageBox();
         return 0;
     }
     return DefWindowProcW(hwnd, message, wParam, lParam);
@@ -270,6 +276,13 @@ void forgetControlsOfWindow(int window) {
 void applyDirtyRecords() {
     for (const detail::PendingUpdate& update : detail::takeDirtyUpdates()) {
         applyUpdate(update);
+    }
+}
+
+void wakeForTermination() {
+    const HWND target = wakeWindow.load();
+    if (target != nullptr) {
+        PostMessageW(target, TerminateMessage, 0, 0);
     }
 }
 
