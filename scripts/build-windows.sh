@@ -16,7 +16,7 @@ mkdir -p "$deps"
 step() { printf '== %s (%ss)\n' "$1" "$SECONDS"; }
 
 step "packages"
-packages=(g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 dpkg-dev cmake ninja-build
+packages=(g++ g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 dpkg-dev cmake ninja-build
           googletest xvfb xauth zip unzip)
 missing=()
 for p in "${packages[@]}"; do
@@ -57,12 +57,21 @@ if [ -z "$png_src" ]; then
     png_src=$(find "$deps" -maxdepth 2 -name png.c -path '*libpng1.6-*' -printf '%h\n' | head -n 1)
 fi
 
+# The serial line test's far end is a Linux program: it makes the pseudo-terminal Wine's COM5
+# is mapped to.
+step "host helpers"
+far_side=$build_dir/host/pty-far-side
+mkdir -p "$build_dir/host"
+if [ ! -x "$far_side" ] || [ tests/windows/pty_far_side.cpp -nt "$far_side" ]; then
+    nice -n 10 g++ -std=c++20 -O1 -Wall -Wextra -o "$far_side" tests/windows/pty_far_side.cpp
+fi
+
 step "configure"
 cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=${BUILD_TYPE:-Release} -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" -DCMAKE_C_FLAGS_RELEASE="-O2 -DNDEBUG" \
       -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
       -DVELTRACE_LIBPNG_SOURCE="$png_src" -DVELTRACE_BUILD_BENCH=OFF \
       -DVELTRACE_BUILD_TESTS=${VELTRACE_BUILD_TESTS:-ON} \
-      -DVELTRACE_WINE="$root/scripts/wine-run.sh" >/dev/null
+      -DVELTRACE_WINE="$root/scripts/wine-run.sh" -DVELTRACE_PTY_FAR_SIDE="$far_side" >/dev/null
 step "build"
 nice -n 10 cmake --build "$build_dir"
 step "package"

@@ -46,3 +46,19 @@ foreach(case Termination.CtrlCIsReportedAndStaysOnceCaught
     add_test(NAME tests_termination.${case} COMMAND tests_termination --gtest_filter=${case})
     set_tests_properties(tests_termination.${case} PROPERTIES TIMEOUT 120)
 endforeach()
+
+# The serial port on a line: COM5 is mapped to a pseudo-terminal whose far end is pty-far-side,
+# a Linux program (built by scripts/build-windows.sh with the host compiler) that answers the
+# test's requests. Without it the test is not made.
+set(VELTRACE_PTY_FAR_SIDE "" CACHE FILEPATH "The Linux far side of the serial line test")
+add_executable(tests_serial_line windows/serial_line_win32_test.cpp test_main_win32.cpp)
+target_link_libraries(tests_serial_line PRIVATE veltrace_link veltrace_simframes gtest)
+if(VELTRACE_PTY_FAR_SIDE)
+    set(line_link ${CMAKE_BINARY_DIR}/serial-line/com5)
+    file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/serial-line)
+    add_test(NAME tests_serial_line
+             COMMAND ${VELTRACE_PTY_FAR_SIDE} ${line_link} ${VELTRACE_WINE}
+                     $<TARGET_FILE:tests_serial_line>)
+    set_tests_properties(tests_serial_line PROPERTIES TIMEOUT 120
+                         ENVIRONMENT VELTRACE_WINE_COM5=${line_link})
+endif()
