@@ -44,8 +44,9 @@ void redrawCurrentView();
 void captureCurrentView();
 
 // ---- Event loop and commands (event_loop.cpp) ----
-// One turn: wait up to 20 ms, drag update, dispatch, sleep 10 ms.
-void eventLoopTurn();
+// One turn: wait for an event (up to 20 ms while a cursor line is grabbed, else up to
+// idleWaitMs, -1 without limit), drag update, dispatch, sleep 10 ms.
+void eventLoopTurn(int idleWaitMs = 20);
 // Turns until quitRequested.
 void runEventLoop();
 // Carries out the event just returned by eventWait.

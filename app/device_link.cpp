@@ -2,6 +2,8 @@
 // the settings file names (and telling the user when it cannot be opened), and ending the
 // acquisition thread. Only the main thread comes here.
 #include "app/app.h"
+#include "app/controls.h"
+#include "app/statistics.h"
 #include "link/acquisition.h"
 #include "link/serial_port.h"
 #include "state/scope_state.h"
@@ -89,8 +91,13 @@ void connectDevice() {
         reportUnusablePort(portName);
         return;
     }
-    device.workerThread =
-        link::startAcquisition(link::AcquisitionJob{device.port, [] { redrawCurrentView(); }});
+    device.workerThread = link::startAcquisition(link::AcquisitionJob{
+        device.port, [] {
+            redrawCurrentView();
+            const int c = scope.currentChannel.load() & 3;
+            latencyFrameShown(toolkit::imageHandle(viewImage(currentView(), c)),
+                              link::frameReadTime());
+        }});
 }
 
 void closePort() {

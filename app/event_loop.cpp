@@ -21,6 +21,9 @@ namespace {
 using state::scope;
 using Guard = std::lock_guard<std::recursive_mutex>;
 
+// The longest wait of a turn while a cursor line is grabbed.
+constexpr int DragWaitMs = 20;
+
 void selectChannel(int k) {
     if (scope.currentChannel != k) {
         endCursorGrab();
@@ -248,8 +251,17 @@ void dispatchEvent(int event) {
     }
 }
 
-void eventLoopTurn() {
-    const int event = tk::eventWait(20);
+void eventLoopTurn(int idleWaitMs) {
+    // A grabbed line follows the pointer on every turn, so then a turn ends after 20 ms without
+    // an event. Otherwise a turn without an event does nothing at all, and the wait may go on
+    // until something happens: the worker's new pictures reach the window inside the wait
+    // anyway, and a request to end is an event of its own.
+    bool dragging = false;
+    {
+        Guard guard(state::scopeLock());
+        dragging = scope.draggingLine == 1;
+    }
+    const int event = tk::eventWait(dragging ? DragWaitMs : idleWaitMs);
     {
         Guard guard(state::scopeLock());
         scope.lastEvent = event;
@@ -263,7 +275,7 @@ void eventLoopTurn() {
 
 void runEventLoop() {
     for (;;) {
-        eventLoopTurn();
+        eventLoopTurn(-1);
         Guard guard(state::scopeLock());
         if (scope.quitRequested == 1) {
             break;

@@ -2,6 +2,7 @@
 // from the command line without opening a window.
 #include "app/app.h"
 #include "app/console.h"
+#include "app/statistics.h"
 #include "link/acquisition.h"
 #include "link/serial_port.h"
 
@@ -32,7 +33,8 @@ const char* const helpTail =
     "Settings: the chosen port is kept in Veltrace.ini in the current directory, section [COM],\n"
     "key COMPort (for example COMPort=COM3); choose it with File / COM-Port... .\n"
     "\n"
-    "Environment: VELTRACE_STATS=1 prints how many bytes were decoded and frames drawn at exit.\n";
+    "Environment: VELTRACE_STATS=1 prints how many bytes were decoded and frames drawn at exit,\n"
+    "and how soon frames reached the window.\n";
 
 const char* presenceText(veltrace::link::PortPresence presence) {
     switch (presence) {
@@ -135,9 +137,14 @@ int main(int argc, char** argv) {
                      option.c_str());
         return 2;
     }
+    if (statisticsWanted()) {
+        veltrace::app::latencyStatisticsStart();
+    }
     code = veltrace::app::startUp();
     if (statisticsWanted()) {
         printStatistics();
+        const std::string latency = veltrace::app::latencyReport();
+        std::fputs(latency.c_str(), stderr);
     }
     // The end sequence waits only 100 ms for the acquisition thread, which may still be in the
     // middle of a cycle. Leaving without running static destructors means that thread can never

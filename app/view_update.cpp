@@ -11,8 +11,11 @@
 #include "state/scope_state.h"
 #include "toolkit/toolkit.h"
 
+#include <array>
 #include <memory>
 #include <mutex>
+#include <new>
+#include <vector>
 
 namespace veltrace::app {
 
@@ -62,6 +65,82 @@ void saveCapture(display::View view, int c, const tk::Image& picture) {
     tk::imageSavePng(captured, display::captureFileName(tk::dateNow(), c));
 }
 
+// Pictures are drawn again into buffers that no display holds any more, for the cost of what is
+// on them (display::redrawView) instead of a whole new picture each time. A picture handed out
+// comes back here when its last holder (the image registry, a display, the window's conversion)
+// lets go of it, on whichever thread that is; the pool's lock orders those returns before the
+// next reuse.
+class PicturePool {
+  public:
+    static constexpr std::size_t Numbers = 5; // the screen and the four strips
+    static constexpr std::size_t KeptPerNumber =
+        3; // what one display and the registry cycle through
+
+    std::shared_ptr<tk::Image> draw(int number, display::View view, int channel,
+                                    const state::ChannelData& data,
+                                    const state::ChannelCursors& cursors) {
+        const display::ViewGeometry& geometry = display::geometryOf(view);
+        std::unique_ptr<Picture> picture = take(number);
+        if (!picture) {
+            picture = std::make_unique<Picture>();
+            picture->number = number;
+            try {
+                picture->image.width = geometry.width;
+                picture->image.height = geometry.height;
+                picture->image.rgb.resize(static_cast<std::size_t>(geometry.width) *
+                                          geometry.height * 3);
+            } catch (const std::bad_alloc&) {
+                return nullptr;
+            }
+        }
+        if (!display::redrawView(picture->image, geometry, channel, data, cursors,
+                                 picture->footprint)) {
+            return nullptr;
+        }
+        Picture* raw = picture.release();
+        const std::shared_ptr<Picture> owner(raw, [this](Picture* back) { give(back); });
+        return std::shared_ptr<tk::Image>(owner, &raw->image);
+    }
+
+  private:
+    struct Picture {
+        tk::Image image;
+        display::Footprint footprint;
+        int number = 0;
+    };
+
+    std::unique_ptr<Picture> take(int number) {
+        std::lock_guard lock(mutex_);
+        std::vector<std::unique_ptr<Picture>>& kept = free_[static_cast<std::size_t>(number)];
+        if (kept.empty()) {
+            return nullptr;
+        }
+        std::unique_ptr<Picture> picture = std::move(kept.back());
+        kept.pop_back();
+        return picture;
+    }
+
+    void give(Picture* back) {
+        std::unique_ptr<Picture> picture(back);
+        std::lock_guard lock(mutex_);
+        std::vector<std::unique_ptr<Picture>>& kept =
+            free_[static_cast<std::size_t>(picture->number)];
+        if (kept.size() < KeptPerNumber) {
+            kept.push_back(std::move(picture));
+        }
+    }
+
+    std::mutex mutex_;
+    std::array<std::vector<std::unique_ptr<Picture>>, Numbers> free_;
+};
+
+// Never destroyed: pictures may come back to it from displays and the registry until the very
+// end of the process.
+PicturePool& picturePool() {
+    static PicturePool* pool = new PicturePool;
+    return *pool;
+}
+
 // An armed single shot ends in hold after the update that follows it, whoever asked for it.
 void completeSingleShot() {
     if (scope.singleShotArmed.exchange(0) != 0) {
@@ -74,8 +153,8 @@ void completeSingleShot() {
 // The caller holds the scope lock.
 void updateView(display::View view, int c, bool capture) {
     const auto index = static_cast<std::size_t>(c);
-    std::shared_ptr<tk::Image> picture = display::renderView(
-        display::geometryOf(view), c, scope.channel[index], scope.cursors[index]);
+    std::shared_ptr<tk::Image> picture =
+        picturePool().draw(viewImage(view, c), view, c, scope.channel[index], scope.cursors[index]);
     if (!picture) {
         // No memory for a picture: nothing changes, the display keeps the one it has.
         return;

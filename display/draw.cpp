@@ -1,7 +1,10 @@
 // Both views are drawn by one procedure; what differs between them is in their geometry record.
+// Each picture starts as a copy of its view's grid, drawn once (gridOf), then gets the trace and
+// the cursor lines.
 #include "display/draw.h"
 
 #include <algorithm>
+#include <new>
 
 namespace veltrace::display {
 
@@ -25,25 +28,43 @@ void drawGrid(toolkit::Image& image, const ViewGeometry& g, std::uint32_t colour
     }
 }
 
-void drawTrace(toolkit::Image& image, const ViewGeometry& g, std::uint32_t colour,
+// Draws lines into a picture and, when asked, notes the area each one can have touched.
+struct Painter {
+    toolkit::Image& image;
+    Footprint* footprint;
+
+    void line(int x1, int y1, int x2, int y2, std::uint32_t colour) {
+        toolkit::drawLine(image, x1, y1, x2, y2, colour);
+        if (footprint == nullptr) {
+            return;
+        }
+        // The segment's bounding box within the picture: drawLine writes nothing outside it.
+        const Area area{std::max(std::min(x1, x2), 0), std::max(std::min(y1, y2), 0),
+                        std::min(std::max(x1, x2), image.width - 1),
+                        std::min(std::max(y1, y2), image.height - 1)};
+        if (area.left <= area.right && area.top <= area.bottom) {
+            footprint->areas.push_back(area);
+        }
+    }
+};
+
+void drawTrace(Painter& painter, const ViewGeometry& g, std::uint32_t colour,
                const state::ChannelData& data) {
     const auto& s = data.samples;
     for (int i = 0; i < SamplesDrawn - 1; ++i) {
-        toolkit::drawLine(image, PixelsPerSample * i, g.height - g.rowsPerStep * s[i],
-                          PixelsPerSample * i + PixelsPerSample,
-                          g.height - g.rowsPerStep * s[i + 1], colour);
+        painter.line(PixelsPerSample * i, g.height - g.rowsPerStep * s[i],
+                     PixelsPerSample * i + PixelsPerSample, g.height - g.rowsPerStep * s[i + 1],
+                     colour);
     }
 }
 
 // The vertical pair first (right, then left), then the horizontal pair (upper, then lower).
-void drawCursorLines(toolkit::Image& image, const ViewGeometry& g,
+void drawCursorLines(Painter& painter, const ViewGeometry& g,
                      const state::ChannelCursors& cursors) {
-    const auto horizontal = [&image](int y) {
-        toolkit::drawLine(image, 0, y, HorizontalLineEnd, y, CursorColour);
+    const auto horizontal = [&painter](int y) {
+        painter.line(0, y, HorizontalLineEnd, y, CursorColour);
     };
-    const auto vertical = [&image, &g](int x) {
-        toolkit::drawLine(image, x, 0, x, g.height, CursorColour);
-    };
+    const auto vertical = [&painter, &g](int x) { painter.line(x, 0, x, g.height, CursorColour); };
     if (state::showsVertical(cursors.cursorMode)) {
         vertical(cursors.posVLineR);
         vertical(cursors.posVLineL);
@@ -54,31 +75,98 @@ void drawCursorLines(toolkit::Image& image, const ViewGeometry& g,
     }
 }
 
+// The grid is the same in every picture of a view: drawn once, then copied as each picture's
+// start, which costs about as much as clearing a picture would.
+const toolkit::Image& gridOf(const ViewGeometry& g) {
+    const auto draw = [](const ViewGeometry& geometry) {
+        toolkit::Image grid;
+        grid.width = geometry.width;
+        grid.height = geometry.height;
+        grid.rgb.assign(static_cast<std::size_t>(grid.width) * grid.height * 3, 0);
+        drawGrid(grid, geometry, HalfDivisionColour, HalfDivisionColumns,
+                 geometry.halfDivisionRows);
+        drawGrid(grid, geometry, DivisionColour, DivisionColumns, geometry.divisionRows);
+        return grid;
+    };
+    static const toolkit::Image screen = draw(ScreenGeometry);
+    static const toolkit::Image strip = draw(StripGeometry);
+    if (&g == &ScreenGeometry) {
+        return screen;
+    }
+    if (&g == &StripGeometry) {
+        return strip;
+    }
+    // Any other geometry (none in the program) gets its grid drawn afresh.
+    thread_local toolkit::Image other;
+    other = draw(g);
+    return other;
+}
+
+void drawContent(toolkit::Image& image, const ViewGeometry& geometry, int channel,
+                 const state::ChannelData& data, const state::ChannelCursors& cursors,
+                 Footprint* footprint) {
+    Painter painter{image, footprint};
+    const std::uint32_t traceColour = geometry.traceColours[static_cast<std::size_t>(channel & 3)];
+    drawTrace(painter, geometry, traceColour, data);
+    drawCursorLines(painter, geometry, cursors);
+}
+
+bool fits(const toolkit::Image& image, const ViewGeometry& geometry) {
+    return image.width == geometry.width && image.height == geometry.height &&
+           image.rgb.size() == static_cast<std::size_t>(image.width) * image.height * 3;
+}
+
 } // namespace
 
 bool drawView(toolkit::Image& image, const ViewGeometry& geometry, int channel,
               const state::ChannelData& data, const state::ChannelCursors& cursors) {
-    if (image.width != geometry.width || image.height != geometry.height ||
-        image.rgb.size() != static_cast<std::size_t>(image.width) * image.height * 3) {
+    if (!fits(image, geometry)) {
         return false;
     }
-    std::fill(image.rgb.begin(), image.rgb.end(), std::uint8_t{0});
-    const std::uint32_t traceColour = geometry.traceColours[static_cast<std::size_t>(channel & 3)];
-    drawGrid(image, geometry, HalfDivisionColour, HalfDivisionColumns, geometry.halfDivisionRows);
-    drawGrid(image, geometry, DivisionColour, DivisionColumns, geometry.divisionRows);
-    drawTrace(image, geometry, traceColour, data);
-    drawCursorLines(image, geometry, cursors);
+    const toolkit::Image& grid = gridOf(geometry);
+    std::copy(grid.rgb.begin(), grid.rgb.end(), image.rgb.begin());
+    drawContent(image, geometry, channel, data, cursors, nullptr);
     return true;
 }
 
 std::shared_ptr<toolkit::Image> renderView(const ViewGeometry& geometry, int channel,
                                            const state::ChannelData& data,
                                            const state::ChannelCursors& cursors) {
-    std::shared_ptr<toolkit::Image> image = toolkit::imageBlank(geometry.width, geometry.height);
-    if (image) {
-        drawView(*image, geometry, channel, data, cursors);
+    // Copied from the grid rather than cleared first: every byte is written once.
+    try {
+        auto image = std::make_shared<toolkit::Image>(gridOf(geometry));
+        drawContent(*image, geometry, channel, data, cursors, nullptr);
+        return image;
+    } catch (const std::bad_alloc&) {
+        return nullptr;
     }
-    return image;
+}
+
+bool redrawView(toolkit::Image& image, const ViewGeometry& geometry, int channel,
+                const state::ChannelData& data, const state::ChannelCursors& cursors,
+                Footprint& footprint) {
+    if (!fits(image, geometry)) {
+        return false;
+    }
+    const toolkit::Image& grid = gridOf(geometry);
+    if (!footprint.valid) {
+        std::copy(grid.rgb.begin(), grid.rgb.end(), image.rgb.begin());
+    } else {
+        const std::size_t row = static_cast<std::size_t>(image.width) * 3;
+        for (const Area& area : footprint.areas) {
+            const std::size_t from = static_cast<std::size_t>(area.left) * 3;
+            const std::size_t length = static_cast<std::size_t>(area.right - area.left + 1) * 3;
+            for (int y = area.top; y <= area.bottom; ++y) {
+                const std::size_t at = static_cast<std::size_t>(y) * row + from;
+                std::copy_n(grid.rgb.begin() + static_cast<std::ptrdiff_t>(at), length,
+                            image.rgb.begin() + static_cast<std::ptrdiff_t>(at));
+            }
+        }
+    }
+    footprint.areas.clear();
+    footprint.valid = true;
+    drawContent(image, geometry, channel, data, cursors, &footprint);
+    return true;
 }
 
 CaptureOverlay captureOverlay(const state::ChannelData& data, const state::ChannelCursors& cursors,

@@ -8,6 +8,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace veltrace::display {
 
@@ -26,6 +27,23 @@ bool drawView(toolkit::Image& image, const ViewGeometry& geometry, int channel,
 std::shared_ptr<toolkit::Image> renderView(const ViewGeometry& geometry, int channel,
                                            const state::ChannelData& data,
                                            const state::ChannelCursors& cursors);
+
+// What a picture holds beyond its view's grid: the areas its trace and cursor lines were drawn
+// in (left, top, right, bottom, inclusive).
+struct Area {
+    int left, top, right, bottom;
+};
+struct Footprint {
+    bool valid = false; // false: the picture's content is unknown
+    std::vector<Area> areas;
+};
+// The same picture as drawView, drawn into one that already holds a picture of the same view:
+// only the areas its footprint names are put back to the grid before the new content is drawn,
+// and the footprint then names what this content covers. A footprint that is not valid makes it
+// start from the whole grid. So a picture can be drawn again for the cost of what is on it.
+bool redrawView(toolkit::Image& image, const ViewGeometry& geometry, int channel,
+                const state::ChannelData& data, const state::ChannelCursors& cursors,
+                Footprint& footprint);
 
 // The text a capture carries: the timebase and volts texts on the first line, the readouts of
 // the cursor mode on the second (empty without cursors).

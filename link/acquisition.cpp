@@ -13,6 +13,7 @@
 #include "toolkit/toolkit.h"
 
 #include <atomic>
+#include <chrono>
 #include <mutex>
 
 namespace veltrace::link {
@@ -30,6 +31,8 @@ bool forcedToStop() {
     return toolkit::threadStopRequested();
 }
 
+thread_local std::chrono::steady_clock::time_point batchReadTime;
+
 } // namespace
 
 AcquisitionCycle::AcquisitionCycle(AcquisitionJob job) : job_(std::move(job)) {}
@@ -43,6 +46,7 @@ bool AcquisitionCycle::run() {
     }
     job_.source->clearErrors();
     const ReadResult got = job_.source->readAvailable(buffer_);
+    batchReadTime = std::chrono::steady_clock::now();
     if (got.count == 0) {
         return true;
     }
@@ -126,6 +130,10 @@ void stopAcquisition(int thread) {
 void stopAcquisitionShort() {
     state::scope.workerStopRequest = 1;
     toolkit::pause(100);
+}
+
+std::chrono::steady_clock::time_point frameReadTime() {
+    return batchReadTime;
 }
 
 AcquisitionStats acquisitionStats() {

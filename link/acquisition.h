@@ -7,6 +7,7 @@
 #include "link/decoder.h"
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -52,6 +53,9 @@ int acquisitionThreadMain(void* job);
 void stopAcquisition(int thread);
 // Short form (end of program): request the stop and pause 100 ms.
 void stopAcquisitionShort();
+
+// Inside frameComplete: when the read that brought the frame's last byte returned.
+std::chrono::steady_clock::time_point frameReadTime();
 
 // Running totals of this process's acquisition threads, for the VELTRACE_STATS report and for
 // tests that wait for a cycle boundary: cycles completed, bytes decoded, bytes dropped while the

@@ -34,6 +34,9 @@ struct ControlTable {
     detail::ControlBackend backend;
     bool active = false;
     std::thread::id guiThread;
+    // Set with any dirty mark, so the GUI thread's frequent look at the record costs nothing
+    // when nothing changed.
+    bool anyDirty = false;
     // How option groups form; only the GUI thread creates controls.
     ControlKind lastCreatedKind = ControlKind::None;
     int lastCreatedWindow = -1;
@@ -183,6 +186,7 @@ void recordOptionSelected(int number) {
             record.window == self.window && record.group == self.group && record.state != 0) {
             record.state = 0;
             record.dirtyState = true;
+            controls.anyDirty = true;
         }
     }
 }
@@ -234,6 +238,10 @@ std::vector<PendingUpdate> takeDirtyUpdates() {
     std::vector<PendingUpdate> updates;
     ControlTable& controls = table();
     std::lock_guard lock(controls.mutex);
+    if (!controls.anyDirty) {
+        return updates;
+    }
+    controls.anyDirty = false;
     for (int number = FirstControl; number <= LastControl; ++number) {
         ControlRecord& record = recordOf(controls, number);
         if (!record.exists ||
@@ -251,10 +259,22 @@ std::vector<PendingUpdate> takeDirtyUpdates() {
         update.stateValue = record.state;
         update.visibleValue = record.visible;
         update.picture = record.picture;
+        update.pictureHandle = record.image;
         record.dirtyText = record.dirtyState = record.dirtyVisible = record.dirtyImage = false;
         updates.push_back(std::move(update));
     }
     return updates;
+}
+
+namespace {
+// Set and called on the GUI thread only.
+PicturePaintedHook paintedHook;
+} // namespace
+
+void picturePainted(Handle picture) {
+    if (paintedHook) {
+        paintedHook(picture);
+    }
 }
 
 bool onRecordThread() {
@@ -277,6 +297,7 @@ void controlTextSet(int number, const std::string& text) {
     }
     record.text = text;
     record.dirtyText = true;
+    controls.anyDirty = true;
     changed(controls, lock);
 }
 
@@ -319,17 +340,20 @@ void controlStateSet(int number, Handle value) {
     case ControlKind::OptionButton:
         record.state = value != 0 ? 1 : 0;
         record.dirtyState = true;
+        controls.anyDirty = true;
         break;
     case ControlKind::ComboBox: {
         const bool inRange = value >= 0 && value < static_cast<Handle>(record.items.size());
         record.state = inRange ? static_cast<int>(value) : -1;
         record.dirtyState = true;
+        controls.anyDirty = true;
         break;
     }
     case ControlKind::ImageDisplay:
         record.image = value;
         record.picture = std::move(picture);
         record.dirtyImage = true;
+        controls.anyDirty = true;
         break;
     default:
         return;
@@ -359,7 +383,12 @@ void controlHide(int number, int hide) {
     }
     record.visible = hide == 0;
     record.dirtyVisible = true;
+    controls.anyDirty = true;
     changed(controls, lock);
+}
+
+void setPicturePaintedHook(PicturePaintedHook hook) {
+    detail::paintedHook = std::move(hook);
 }
 
 ControlInfo controlInfo(int number) {

@@ -67,9 +67,13 @@ struct PendingUpdate {
     int stateValue = 0;
     bool visibleValue = true;
     std::shared_ptr<const Image> picture;
+    Handle pictureHandle = 0;
 };
 // Takes (and clears) every dirty mark, in control-number order.
 std::vector<PendingUpdate> takeDirtyUpdates();
+
+// A backend's picture display has painted the picture of that handle (GUI thread).
+void picturePainted(Handle picture);
 
 // True on the thread that started the record.
 bool onRecordThread();

@@ -10,13 +10,6 @@ namespace veltrace::toolkit {
 
 namespace {
 
-void putPixel(Image& image, int x, int y, std::uint32_t colour) {
-    std::uint8_t* pixel = image.rgb.data() + (static_cast<std::size_t>(y) * image.width + x) * 3;
-    pixel[0] = static_cast<std::uint8_t>(colour);
-    pixel[1] = static_cast<std::uint8_t>(colour >> 8);
-    pixel[2] = static_cast<std::uint8_t>(colour >> 16);
-}
-
 std::int64_t floorDiv(__int128 a, __int128 b) { // b > 0
     __int128 q = a / b;
     if (a % b != 0 && a < 0) {
@@ -30,9 +23,10 @@ std::int64_t floorDiv(__int128 a, __int128 b) { // b > 0
 // The pixels of a line are those of the ideal segment rounded to the nearest pixel along its
 // longer axis ("major"): at major step t the minor coordinate is minor0 + t * dMinor / dMajor
 // rounded, halves upwards. Both end points belong to the line, and the line from A to B is the
-// same set of pixels as the line from B to A. Clipping picks exactly the steps whose pixel lies in
-// the image, found by search rather than by walking, so a segment that starts thousands of pixels
-// outside costs no more than one that starts at the edge.
+// same set of pixels as the line from B to A. A segment that lies wholly inside the image is
+// walked at once; for any other, clipping picks exactly the steps whose pixel lies in the image,
+// found by search rather than by walking, so a segment that starts thousands of pixels outside
+// costs no more than one that starts at the edge.
 void drawLine(Image& image, int x1, int y1, int x2, int y2, std::uint32_t colour) {
     if (image.width <= 0 || image.height <= 0 ||
         image.rgb.size() < static_cast<std::size_t>(image.width) * image.height * 3) {
@@ -58,69 +52,87 @@ void drawLine(Image& image, int x1, int y1, int x2, int y2, std::uint32_t colour
         return floorDiv(__int128{2} * t * dMinor + steps, __int128{2} * steps);
     };
 
-    // Steps whose major coordinate lies in the image.
-    std::int64_t first = std::max<std::int64_t>(0, -major0);
-    std::int64_t last = std::min<std::int64_t>(steps, majorLimit - major0);
-    if (first > last) {
-        return;
-    }
-    // The minor coordinate is monotonic in t: narrow [first, last] to the steps inside the image.
-    const auto inside = [&](std::int64_t t) {
-        const std::int64_t m = minor0 + minorAt(t);
-        return m >= 0 && m <= minorLimit;
-    };
-    const auto before = [&](std::int64_t t) { // pixel at t is on the start side of the image
-        const std::int64_t m = minor0 + minorAt(t);
-        return dMinor >= 0 ? m < 0 : m > minorLimit;
-    };
-    {
-        std::int64_t lo = first, hi = last + 1; // first step not "before"
-        while (lo < hi) {
-            const std::int64_t mid = lo + (hi - lo) / 2;
-            if (before(mid)) {
-                lo = mid + 1;
-            } else {
-                hi = mid;
-            }
+    const std::int64_t period = 2 * std::max<std::int64_t>(steps, 1);
+    std::int64_t first = 0;
+    std::int64_t last = steps;
+    std::int64_t minor = minor0;
+    // Remainder of 2 * t * dMinor + steps over 2 * steps at the first step drawn.
+    std::int64_t remainder = steps;
+    const bool wholeInside = major0 >= 0 && major1 <= majorLimit && minor0 >= 0 &&
+                             minor0 <= minorLimit && minor1 >= 0 && minor1 <= minorLimit;
+    if (!wholeInside) {
+        // Steps whose major coordinate lies in the image.
+        first = std::max<std::int64_t>(0, -major0);
+        last = std::min<std::int64_t>(steps, majorLimit - major0);
+        if (first > last) {
+            return;
         }
-        first = lo;
-    }
-    if (first > last || !inside(first)) {
-        return;
-    }
-    {
-        std::int64_t lo = first, hi = last; // last step still inside
-        while (lo < hi) {
-            const std::int64_t mid = lo + (hi - lo + 1) / 2;
-            if (inside(mid)) {
-                lo = mid;
-            } else {
-                hi = mid - 1;
+        // The minor coordinate is monotonic in t: narrow [first, last] to the steps inside the
+        // image.
+        const auto inside = [&](std::int64_t t) {
+            const std::int64_t m = minor0 + minorAt(t);
+            return m >= 0 && m <= minorLimit;
+        };
+        const auto before = [&](std::int64_t t) { // pixel at t is on the start side of the image
+            const std::int64_t m = minor0 + minorAt(t);
+            return dMinor >= 0 ? m < 0 : m > minorLimit;
+        };
+        {
+            std::int64_t lo = first, hi = last + 1; // first step not "before"
+            while (lo < hi) {
+                const std::int64_t mid = lo + (hi - lo) / 2;
+                if (before(mid)) {
+                    lo = mid + 1;
+                } else {
+                    hi = mid;
+                }
             }
+            first = lo;
         }
-        last = lo;
+        if (first > last || !inside(first)) {
+            return;
+        }
+        {
+            std::int64_t lo = first, hi = last; // last step still inside
+            while (lo < hi) {
+                const std::int64_t mid = lo + (hi - lo + 1) / 2;
+                if (inside(mid)) {
+                    lo = mid;
+                } else {
+                    hi = mid - 1;
+                }
+            }
+            last = lo;
+        }
+        minor = minor0 + minorAt(first);
+        remainder = static_cast<std::int64_t>((__int128{2} * first * dMinor + steps) -
+                                              __int128{minorAt(first)} * period);
     }
 
-    // Walk the visible steps with an error term: remainder of 2 * t * dMinor + steps over
-    // 2 * steps, which moves by 2 * dMinor (at most one minor step) per step.
-    std::int64_t minor = minor0 + minorAt(first);
-    const std::int64_t period = 2 * std::max<std::int64_t>(steps, 1);
-    std::int64_t remainder = static_cast<std::int64_t>((__int128{2} * first * dMinor + steps) -
-                                                       __int128{minorAt(first)} * period);
+    // Walk the visible steps with the error term, which moves by 2 * dMinor (at most one minor
+    // step) per step; the pixel pointer moves with it, one step along each axis at a time.
+    const std::ptrdiff_t row = static_cast<std::ptrdiff_t>(image.width) * 3;
+    const std::ptrdiff_t majorStride = xMajor ? 3 : row;
+    const std::ptrdiff_t minorStride = xMajor ? row : 3;
+    const std::int64_t startMajor = major0 + first;
+    const std::int64_t x = xMajor ? startMajor : minor;
+    const std::int64_t y = xMajor ? minor : startMajor;
+    std::uint8_t* pixel = image.rgb.data() + y * row + x * 3;
+    const auto red = static_cast<std::uint8_t>(colour);
+    const auto green = static_cast<std::uint8_t>(colour >> 8);
+    const auto blue = static_cast<std::uint8_t>(colour >> 16);
     for (std::int64_t t = first; t <= last; ++t) {
-        const std::int64_t major = major0 + t;
-        if (xMajor) {
-            putPixel(image, static_cast<int>(major), static_cast<int>(minor), colour);
-        } else {
-            putPixel(image, static_cast<int>(minor), static_cast<int>(major), colour);
-        }
+        pixel[0] = red;
+        pixel[1] = green;
+        pixel[2] = blue;
+        pixel += majorStride;
         remainder += 2 * dMinor;
         if (remainder >= period) {
             remainder -= period;
-            ++minor;
+            pixel += minorStride;
         } else if (remainder < 0) {
             remainder += period;
-            --minor;
+            pixel -= minorStride;
         }
     }
 }

@@ -16,6 +16,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPixmap>
 #include <QPushButton>
 #include <QRadioButton>
@@ -95,9 +96,19 @@ class ImageDisplay : public QLabel {
         event->accept();
     }
 
+    void paintEvent(QPaintEvent* event) override {
+        QLabel::paintEvent(event);
+        if (shown != 0) {
+            detail::picturePainted(shown);
+        }
+    }
+
   private:
     int number_;
     int window_;
+
+  public:
+    Handle shown = 0; // the picture it shows
 };
 
 void destroyControl(int number) {
@@ -164,11 +175,13 @@ void applyUpdate(const detail::PendingUpdate& update) {
         }
     }
     if (update.image && update.kind == ControlKind::ImageDisplay) {
-        auto* label = static_cast<QLabel*>(widget);
+        auto* display = static_cast<ImageDisplay*>(widget);
         if (update.picture) {
-            label->setPixmap(pixmapOf(*update.picture));
+            display->setPixmap(pixmapOf(*update.picture));
+            display->shown = update.pictureHandle;
         } else {
-            label->clear();
+            display->clear();
+            display->shown = 0;
         }
     }
     if (update.visible) {

@@ -115,6 +115,12 @@ void controlStateSet(int number, Handle value);
 int controlStateGet(int number);
 void controlHide(int number, int hide);
 
+// Called on the GUI thread each time a picture display has painted the picture it shows, with
+// that picture's handle: how soon a new picture reaches the screen, for the statistics report.
+// An empty function removes it.
+using PicturePaintedHook = std::function<void(Handle)>;
+void setPicturePaintedHook(PicturePaintedHook hook);
+
 // What the toolkit's record holds for a control (for tests and diagnostics).
 struct ControlInfo {
     ControlKind kind = ControlKind::None;
@@ -209,7 +215,9 @@ std::shared_ptr<const Image> imageByHandle(Handle handle);
 // Colour integer of one pixel, or -1 outside the image / no image.
 std::int64_t imagePixel(int number, int x, int y);
 
-// The drawing state belongs to the calling thread.
+// The drawing state belongs to the calling thread. It draws into the image of that number in
+// place: only for an image just created, never one already handed to a display (a display, and
+// whoever recycles its pictures, count on a shown picture not changing).
 int drawingBegin(int imageNumber); // 0 on failure
 void drawLine(int x1, int y1, int x2, int y2, std::uint32_t colour);
 inline constexpr int DrawingModeTransparent = 1;

@@ -246,15 +246,19 @@ TEST_F(CaptureFiles, OverlayCarriesTheTextsOfThePreviousReadout) {
     const Png png = theCapture(before, 0);
     EXPECT_NE(state::scope.readout[0].voltsReadout, volts);
 
+    // The overlay drawn by hand on a copy of the window's picture (which is not ours to change).
     app::renderScreen();
-    ASSERT_NE(toolkit::drawingBegin(0), 0);
+    constexpr int Scratch = 9;
+    toolkit::imageStore(Scratch, std::make_shared<toolkit::Image>(*toolkit::imageGet(0)));
+    ASSERT_NE(toolkit::drawingBegin(Scratch), 0);
     toolkit::drawingModeSet(toolkit::DrawingModeTransparent);
     toolkit::drawingFontSet(toolkit::fontHandle(app::FontCapture));
     toolkit::frontColourSet(0xFFFFFF);
     toolkit::drawText(5, 5, "1ms -> 10ms/div; DC 10V -> 1V/div");
     toolkit::drawText(5, 495, time + "; " + volts);
     toolkit::drawingEnd();
-    EXPECT_TRUE(png.rgb == toolkit::imageGet(0)->rgb);
+    EXPECT_TRUE(png.rgb == toolkit::imageGet(Scratch)->rgb);
+    toolkit::imageFree(Scratch);
 }
 
 // The capture is drawn once: the file gets the text, the window the same picture without it.

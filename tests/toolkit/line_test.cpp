@@ -1,5 +1,7 @@
 #include "toolkit/toolkit.h"
 
+#include <cmath>
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <random>
 #include <set>
@@ -91,6 +93,34 @@ TEST(LineClipping, KeepsExactlyTheInsidePixelsOfTheWholeLine) {
             }
         }
         EXPECT_EQ(clipped, expected) << x1 << "," << y1 << " - " << x2 << "," << y2;
+    }
+}
+
+// The pixels are the ideal segment rounded to the nearest pixel along its longer axis, halves
+// upwards: the formula, computed apart from the drawing's error term, for lines of every slope.
+TEST(LineShape, EveryStepIsTheIdealPointRoundedHalfUp) {
+    std::mt19937 random(11);
+    std::uniform_int_distribution<int> coordinate(0, 63);
+    for (int i = 0; i < 200; ++i) {
+        const int x1 = coordinate(random), y1 = coordinate(random);
+        const int x2 = coordinate(random), y2 = coordinate(random);
+        const bool xMajor = std::abs(x2 - x1) >= std::abs(y2 - y1);
+        int major0 = xMajor ? x1 : y1, major1 = xMajor ? x2 : y2;
+        int minor0 = xMajor ? y1 : x1, minor1 = xMajor ? y2 : x2;
+        if (major1 < major0) {
+            std::swap(major0, major1);
+            std::swap(minor0, minor1);
+        }
+        const int steps = major1 - major0;
+        Pixels expected;
+        for (int t = 0; t <= steps; ++t) {
+            const double exact = steps == 0 ? 0.0 : double(t) * (minor1 - minor0) / steps;
+            const int minor = minor0 + static_cast<int>(std::floor(exact + 0.5));
+            expected.insert(xMajor ? std::make_pair(major0 + t, minor)
+                                   : std::make_pair(minor, major0 + t));
+        }
+        EXPECT_EQ(drawOne(64, 64, x1, y1, x2, y2), expected)
+            << x1 << "," << y1 << " - " << x2 << "," << y2;
     }
 }
 
