@@ -94,6 +94,12 @@ if [ "${SKIP_TESTS:-0}" != 1 ] && [ "${VELTRACE_BUILD_TESTS:-ON}" = ON ]; then
     status=0
     ctest --test-dir "$build_dir" --output-on-failure --timeout 600 ${TEST_FILTER:+-R "$TEST_FILTER"} || status=$?
     scripts/wine-run.sh --stop
+    # The test cases inside those programs, as GoogleTest reported them.
+    log=$build_dir/Testing/Temporary/LastTest.log
+    passed=$(grep -c '^\[       OK \]' "$log" || true)
+    failed=$(grep -cE '^\[  FAILED  \] .* \([0-9]+ ms\)$' "$log" || true)
+    skipped=$(grep -cE '^\[  SKIPPED \] .* \([0-9]+ ms\)$' "$log" || true)
+    echo "Test cases under Wine: $passed passed, $failed failed, $skipped skipped"
     step "done"
     exit $status
 fi
