@@ -11,4 +11,7 @@ void useStartingConsole();
 // The "Ports:" paragraph of --help.
 const char* portHelpText();
 
+// What follows the one line that says no window could be opened: where to run the program.
+const char* windowSystemAdvice();
+
 } // namespace veltrace::app

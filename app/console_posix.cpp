@@ -14,4 +14,8 @@ const char* portHelpText() {
            "Opening a serial device needs membership of its group (usually dialout).\n";
 }
 
+const char* windowSystemAdvice() {
+    return "; run it on a desktop, or under a virtual display (for example: xvfb-run veltrace)";
+}
+
 } // namespace veltrace::app

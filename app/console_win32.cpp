@@ -42,4 +42,8 @@ const char* portHelpText() {
            "its number in the Device Manager under \"Ports (COM & LPT)\").\n";
 }
 
+const char* windowSystemAdvice() {
+    return "; run it in a user's desktop session";
+}
+
 } // namespace veltrace::app

@@ -1,5 +1,6 @@
 // Start-up and shutdown: the order in which the program comes up and goes down.
 #include "app/app.h"
+#include "app/console.h"
 #include "app/controls.h"
 #include "display/capture.h"
 #include "state/scope_state.h"
@@ -16,27 +17,25 @@ namespace tk = veltrace::toolkit;
 
 namespace {
 
-constexpr const char* StartAdvice =
-    "; run it on a desktop, or under a virtual display (for example: xvfb-run veltrace)";
-
 // The window system could not be reached inside the toolkit's start, which cannot return: one
 // line, and a failure status, never an abort.
 [[noreturn]] void windowSystemUnreachable(const std::string& whatFailed) {
-    std::fprintf(stderr, "veltrace: %s%s\n", whatFailed.c_str(), StartAdvice);
+    std::fprintf(stderr, "veltrace: %s%s\n", whatFailed.c_str(), windowSystemAdvice());
     std::fflush(stderr);
     std::_Exit(ExitNoWindowSystem);
 }
 
 // Starts the toolkit, saying so when no window system can be reached; harmless to call again.
 bool windowSystemReady() {
-    // SIGTERM, SIGINT and SIGHUP end the program through its own end sequence, like Quit.
+    // SIGTERM, SIGINT and SIGHUP (on Windows: the console's Ctrl-C and close, the end of the
+    // session) end the program through its own end sequence, like Quit.
     tk::catchTerminationRequests();
     tk::setStartFailureHandler(windowSystemUnreachable);
     if (!tk::toolkitInit()) {
         std::fprintf(stderr,
                      "veltrace: no graphical display found (DISPLAY and WAYLAND_DISPLAY are "
                      "unset)%s\n",
-                     StartAdvice);
+                     windowSystemAdvice());
         return false;
     }
     return true;

@@ -16,8 +16,8 @@ mkdir -p "$deps"
 step() { printf '== %s (%ss)\n' "$1" "$SECONDS"; }
 
 step "packages"
-packages=(g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 dpkg-dev cmake ninja-build
-          googletest xvfb xauth zip)
+packages=(g++ g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 dpkg-dev cmake ninja-build
+          googletest xvfb xauth zip unzip)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -57,17 +57,36 @@ if [ -z "$png_src" ]; then
     png_src=$(find "$deps" -maxdepth 2 -name png.c -path '*libpng1.6-*' -printf '%h\n' | head -n 1)
 fi
 
+# The serial line test's far end is a Linux program: it makes the pseudo-terminal Wine's COM5
+# is mapped to.
+step "host helpers"
+far_side=$build_dir/host/pty-far-side
+mkdir -p "$build_dir/host"
+if [ ! -x "$far_side" ] || [ tests/windows/pty_far_side.cpp -nt "$far_side" ]; then
+    nice -n 10 g++ -std=c++20 -O1 -Wall -Wextra -o "$far_side" tests/windows/pty_far_side.cpp
+fi
+
 step "configure"
 cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=${BUILD_TYPE:-Release} -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" -DCMAKE_C_FLAGS_RELEASE="-O2 -DNDEBUG" \
       -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
       -DVELTRACE_LIBPNG_SOURCE="$png_src" -DVELTRACE_BUILD_BENCH=OFF \
       -DVELTRACE_BUILD_TESTS=${VELTRACE_BUILD_TESTS:-ON} \
-      -DVELTRACE_WINE="$root/scripts/wine-run.sh" >/dev/null
+      -DVELTRACE_WINE="$root/scripts/wine-run.sh" -DVELTRACE_PTY_FAR_SIDE="$far_side" >/dev/null
 step "build"
 nice -n 10 cmake --build "$build_dir"
 step "package"
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build_dir/CMakeCache.txt")
+zip_file=$build_dir/veltrace-$version-windows-x64.zip
+rm -f "$zip_file"
 (cd "$build_dir" && cpack -G ZIP >/dev/null)
-ls "$build_dir"/veltrace.exe "$build_dir"/*.zip
+# A user unpacks it into a folder of their choice: the program and its guide at the top, nothing
+# else.
+zip_entries=$(unzip -Z1 "$zip_file" | sort | tr '\n' ' ')
+if [ "$zip_entries" != "readme.txt veltrace.exe " ]; then
+    echo "build-windows: $zip_file holds: $zip_entries(expected readme.txt and veltrace.exe)" >&2
+    exit 1
+fi
+ls "$build_dir"/veltrace.exe "$zip_file"
 
 if [ "${SKIP_TESTS:-0}" != 1 ] && [ "${VELTRACE_BUILD_TESTS:-ON}" = ON ]; then
     step "tests under Wine"
@@ -75,6 +94,12 @@ if [ "${SKIP_TESTS:-0}" != 1 ] && [ "${VELTRACE_BUILD_TESTS:-ON}" = ON ]; then
     status=0
     ctest --test-dir "$build_dir" --output-on-failure --timeout 600 ${TEST_FILTER:+-R "$TEST_FILTER"} || status=$?
     scripts/wine-run.sh --stop
+    # The test cases inside those programs, as GoogleTest reported them.
+    log=$build_dir/Testing/Temporary/LastTest.log
+    passed=$(grep -c '^\[       OK \]' "$log" || true)
+    failed=$(grep -cE '^\[  FAILED  \] .* \([0-9]+ ms\)$' "$log" || true)
+    skipped=$(grep -cE '^\[  SKIPPED \] .* \([0-9]+ ms\)$' "$log" || true)
+    echo "Test cases under Wine: $passed passed, $failed failed, $skipped skipped"
     step "done"
     exit $status
 fi

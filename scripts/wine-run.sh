@@ -42,12 +42,20 @@ if [ ! -f "$prefix/.veltrace-ready" ]; then
     flock -u 9
 fi
 
+# Wine's mount manager makes dosdevices/com<n> from the registry when its services start, and
+# puts back its own links over any made by hand: a new mapping takes a restart of the server.
+remap=0
 for n in $(seq 1 16); do
     variable=VELTRACE_WINE_COM$n
-    if [ -n "${!variable:-}" ]; then
+    if [ -n "${!variable:-}" ] && [ "$(readlink "$prefix/dosdevices/com$n" 2>/dev/null)" != "${!variable}" ]; then
         wine reg add 'HKLM\Software\Wine\Ports' /v "COM$n" /d "${!variable}" /f >/dev/null 2>&1
+        remap=1
     fi
 done
+if [ $remap = 1 ]; then
+    wineserver -k >/dev/null 2>&1 || true
+    wineserver -w >/dev/null 2>&1 || true
+fi
 
 # A persistent server: later programs start in a fraction of a second. Its background services
 # are started here with nowhere to write: started by the program below they would inherit its

@@ -21,7 +21,8 @@ veltrace_windows_tests(tests_state
 veltrace_windows_tests(tests_toolkit
     SOURCES toolkit/date_test.cpp toolkit/text_test.cpp toolkit/line_test.cpp
             toolkit/image_test.cpp toolkit/thread_test.cpp toolkit/png_test.cpp
-            toolkit/pause_test.cpp
+            toolkit/pause_test.cpp toolkit/gui_events_test.cpp toolkit/gui_threaded_test.cpp
+            driver/gui_driver_win32.cpp
     LIBRARIES veltrace_toolkit)
 veltrace_windows_tests(tests_display
     SOURCES display/readout_test.cpp display/render_test.cpp
@@ -32,5 +33,34 @@ veltrace_windows_tests(tests_link
     LIBRARIES veltrace_link)
 veltrace_windows_tests(tests_app
     SOURCES app/golden_test.cpp app/view_update_test.cpp app/capture_test.cpp
-            app/driven_window_test.cpp driver/gui_driver_win32.cpp
+            app/driven_window_test.cpp app/gui_cursor_test.cpp app/gui_commands_test.cpp
+            driver/gui_driver_win32.cpp
     LIBRARIES veltrace_app)
+
+# Requests to end the program: a request stays for the life of the process, so every case runs
+# in a process of its own.
+add_executable(tests_termination windows/termination_win32_test.cpp test_main_win32.cpp)
+target_link_libraries(tests_termination PRIVATE veltrace_app gtest)
+foreach(case Termination.CtrlCIsReportedAndStaysOnceCaught
+             Termination.SessionEndClosesAnOpenMessageBoxAndIsReported
+             TerminationProgram.SessionEndEndsTheEventLoopLikeQuit
+             TerminationStart.ARefusedStartIsOneLineAndStatusOne)
+    add_test(NAME tests_termination.${case} COMMAND tests_termination --gtest_filter=${case})
+    set_tests_properties(tests_termination.${case} PROPERTIES TIMEOUT 120)
+endforeach()
+
+# The serial port on a line: COM5 is mapped to a pseudo-terminal whose far end is pty-far-side,
+# a Linux program (built by scripts/build-windows.sh with the host compiler) that answers the
+# test's requests. Without it the test is not made.
+set(VELTRACE_PTY_FAR_SIDE "" CACHE FILEPATH "The Linux far side of the serial line test")
+add_executable(tests_serial_line windows/serial_line_win32_test.cpp test_main_win32.cpp)
+target_link_libraries(tests_serial_line PRIVATE veltrace_link veltrace_simframes gtest)
+if(VELTRACE_PTY_FAR_SIDE)
+    set(line_link ${CMAKE_BINARY_DIR}/serial-line/com5)
+    file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/serial-line)
+    add_test(NAME tests_serial_line
+             COMMAND ${VELTRACE_PTY_FAR_SIDE} ${line_link} ${VELTRACE_WINE}
+                     $<TARGET_FILE:tests_serial_line>)
+    set_tests_properties(tests_serial_line PROPERTIES TIMEOUT 120
+                         ENVIRONMENT VELTRACE_WINE_COM5=${line_link})
+endif()

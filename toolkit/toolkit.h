@@ -38,6 +38,7 @@ void toolkitEnd();
 // Called when the window system cannot start in a way that toolkitInit cannot return from (Qt
 // ends its start-up with a fatal error): it gets one line that says what was tried and must end
 // the process; if it returns, the toolkit prints the line and ends the process with status 1.
+// On Win32, where a display is always there, a start that Windows refuses goes this way too.
 using StartFailureHandler = std::function<void(const std::string&)>;
 void setStartFailureHandler(StartFailureHandler handler);
 
@@ -159,7 +160,8 @@ int pointerY(int window);
 
 // ---- Requests to end -----------------------------------------------------------------------
 
-// From now on a request of the system to end the program (SIGTERM, SIGINT or SIGHUP on POSIX)
+// From now on a request of the system to end the program (SIGTERM, SIGINT or SIGHUP on POSIX;
+// on Windows the console's Ctrl-C, Ctrl-Break or close, and the end of the session)
 // does not end the process at once: eventWait returns EventTerminate (and keeps returning it),
 // and a message box that is open closes, so the program can run its own end sequence.
 void catchTerminationRequests();

@@ -5,12 +5,17 @@
 
 #include <commctrl.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
 namespace veltrace::toolkit {
 
 namespace {
 
 bool started = false;
 bool classesRegistered = false;
+StartFailureHandler startFailureHandler;
 
 bool registerClasses() {
     if (classesRegistered) {
@@ -40,6 +45,10 @@ bool registerClasses() {
 }
 
 } // namespace
+
+void setStartFailureHandler(StartFailureHandler handler) {
+    startFailureHandler = std::move(handler);
+}
 
 namespace win32 {
 
@@ -73,7 +82,18 @@ int toolkitInit() {
     INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
     if (!registerClasses()) {
-        return 0;
+        // Not a missing display, as the program's own message for a 0 would say: Windows
+        // refused the window classes (a session without a desktop, say). Said in one line.
+        const std::string description =
+            "no window could be opened (the window classes could not be registered: error " +
+            std::to_string(GetLastError()) + ")";
+        if (!startFailureHandler) {
+            return 0;
+        }
+        startFailureHandler(description);
+        std::fprintf(stderr, "%s\n", description.c_str());
+        std::fflush(stderr);
+        std::_Exit(1);
     }
     win32::controlsBegin();
     started = true;

@@ -23,6 +23,7 @@ using detail::validControl;
 
 constexpr int ComboListHeight = 350; // the dropped list is at most this high
 constexpr UINT WakeMessage = WM_APP + 1;
+constexpr UINT TerminateMessage = WM_APP + 2;
 
 struct ControlEntry {
     HWND hwnd = nullptr;
@@ -30,6 +31,7 @@ struct ControlEntry {
     int window = -1;
     // Image display: the picture shown, as bottom-up-free BGR rows padded to 4 bytes.
     std::shared_ptr<const Image> picture;
+    Handle shown = 0; // the handle of that picture, for the painted report
     std::vector<std::uint8_t> bgr;
     BITMAPINFO info{};
     HBITMAP buttonBitmap = nullptr; // picture button
@@ -47,6 +49,11 @@ LRESULT CALLBACK wakeProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lP
     if (message == WakeMessage) {
         wakePending = false;
         win32::applyDirtyRecords();
+        return 0;
+    }
+    if (message == TerminateMessage) {
+        // Dispatched by eventWait, or by a message box's own loop, which this ends.
+        win32::closeOpenMessageBox();
         return 0;
     }
     return DefWindowProcW(hwnd, message, wParam, lParam);
@@ -216,6 +223,7 @@ void applyUpdate(const detail::PendingUpdate& update) {
     }
     if (update.image && update.kind == ControlKind::ImageDisplay) {
         setPicture(entry, update.picture);
+        entry.shown = update.picture ? update.pictureHandle : 0;
     }
     if (update.visible) {
         ShowWindow(entry.hwnd, update.visibleValue ? SW_SHOWNA : SW_HIDE);
@@ -270,6 +278,13 @@ void forgetControlsOfWindow(int window) {
 void applyDirtyRecords() {
     for (const detail::PendingUpdate& update : detail::takeDirtyUpdates()) {
         applyUpdate(update);
+    }
+}
+
+void wakeForTermination() {
+    const HWND target = wakeWindow.load();
+    if (target != nullptr) {
+        PostMessageW(target, TerminateMessage, 0, 0);
     }
 }
 
@@ -328,6 +343,11 @@ LRESULT CALLBACK imageProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
         const HDC dc = BeginPaint(hwnd, &paint);
         paintImage(hwnd, dc);
         EndPaint(hwnd, &paint);
+        const int number = static_cast<int>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+        if (validControl(number) && controls[static_cast<std::size_t>(number)].shown != 0) {
+            // On the screen now (the statistics report times how soon).
+            detail::picturePainted(controls[static_cast<std::size_t>(number)].shown);
+        }
         return 0;
     }
     case WM_PRINTCLIENT:

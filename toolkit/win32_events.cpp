@@ -3,7 +3,7 @@
 // Window procedures append to one FIFO queue on the GUI thread; eventWait hands the events out
 // oldest first. While the queue is empty it sleeps in MsgWaitForMultipleObjects until a message
 // arrives (a click, a repaint, or the acquisition thread's wake-up after it changed the control
-// record) or the time is up.
+// record, or a request to end the program) or the time is up.
 #include "toolkit/win32_internal.h"
 
 #include <algorithm>
@@ -89,6 +89,10 @@ void pumpMessages() {
 } // namespace win32
 
 int eventWait(int timeoutMs) {
+    if (terminationRequested()) {
+        lastEvent = win32::QueuedEvent{EventTerminate, 0, 0, 0, -1};
+        return EventTerminate;
+    }
     if (!win32::ready()) {
         lastEvent = win32::QueuedEvent{};
         return EventNone;
@@ -98,7 +102,7 @@ int eventWait(int timeoutMs) {
     for (;;) {
         win32::pumpMessages();
         win32::applyDirtyRecords();
-        if (!queue.empty() || timeoutMs == 0 || !win32::ready()) {
+        if (!queue.empty() || timeoutMs == 0 || !win32::ready() || terminationRequested()) {
             break;
         }
         DWORD wait = INFINITE;
@@ -112,6 +116,10 @@ int eventWait(int timeoutMs) {
         // Sleeps until a message is posted or sent to this thread or the time is up; messages
         // already seen by an earlier peek count as new input (MWMO_INPUTAVAILABLE).
         MsgWaitForMultipleObjectsEx(0, nullptr, wait, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    }
+    if (queue.empty() && terminationRequested()) {
+        lastEvent = win32::QueuedEvent{EventTerminate, 0, 0, 0, -1};
+        return EventTerminate;
     }
     return takeEvent() ? lastEvent.code : EventNone;
 }

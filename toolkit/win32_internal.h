@@ -39,6 +39,12 @@ void clearEvents();
 // Dispatches every message waiting for this thread (the test driver uses it too).
 void pumpMessages();
 
+// ---- Requests to end (termination_win32.cpp) --------------------------------------------------
+
+// The session ends (WM_QUERYENDSESSION, WM_ENDSESSION): once catchTerminationRequests has been
+// called, a request to end like the console's.
+void sessionEnding();
+
 // ---- Windows (win32_windows.cpp) ------------------------------------------------------------
 
 struct WindowEntry {
@@ -65,6 +71,8 @@ void controlsEnd();
 void forgetControlsOfWindow(int window);
 void applyDirtyRecords();
 HWND controlWindowOf(int number);
+// Any thread: wakes the GUI thread for a request to end, which also ends an open message box.
+void wakeForTermination();
 // A WM_COMMAND notification from control `number` of `window`.
 void controlCommand(int window, int number, int code);
 LRESULT CALLBACK imageProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
@@ -74,6 +82,11 @@ HBITMAP bitmapOf(const Image& image);
 // ---- Menus (win32_menu.cpp) -----------------------------------------------------------------
 
 void forgetMenusOfWindow(int window);
+
+// ---- Message boxes (win32_shell.cpp) ----------------------------------------------------------
+
+// Ends the message box that is open, as if Ok was pressed.
+void closeOpenMessageBox();
 
 // ---- Fonts (win32_fonts_text.cpp) -----------------------------------------------------------
 

@@ -8,9 +8,28 @@
 
 namespace veltrace::toolkit {
 
+namespace {
+
+// While a box is shown (GUI thread only).
+bool boxOpen = false;
+
+BOOL CALLBACK endDialogWindow(HWND hwnd, LPARAM) {
+    // MessageBoxW shows a dialog of the system's dialog class; none of our windows is one.
+    wchar_t className[16] = {};
+    if (GetClassNameW(hwnd, className, 16) > 0 && lstrcmpW(className, L"#32770") == 0) {
+        EndDialog(hwnd, IDOK);
+    }
+    return TRUE;
+}
+
+} // namespace
+
 int messageBox(const std::string& caption, const std::string& text, int flags) {
     if (const MessageBoxHook hook = detail::messageBoxHook()) {
         return hook(caption, text, flags);
+    }
+    if (terminationRequested()) {
+        return IDOK; // the program is ending; nobody is there to answer
     }
     // Owned by the foreground window when that is ours, else by nobody.
     const win32::WindowEntry* owner = win32::windowEntry(foregroundWindowNumber());
@@ -22,14 +41,26 @@ int messageBox(const std::string& caption, const std::string& text, int flags) {
             windowSetTopmost(number, 0);
         }
     }
+    boxOpen = true;
     const int result =
         MessageBoxW(owner != nullptr ? owner->hwnd : nullptr, win32::wide(text).c_str(),
                     win32::wide(caption).c_str(), static_cast<UINT>(flags));
+    boxOpen = false;
     for (int number : topmost) {
         windowSetTopmost(number, 1);
     }
     return result;
 }
+
+namespace win32 {
+
+void closeOpenMessageBox() {
+    if (boxOpen) {
+        EnumThreadWindows(GetCurrentThreadId(), endDialogWindow, 0);
+    }
+}
+
+} // namespace win32
 
 void openDocument(const std::string& address) {
     if (const OpenDocumentHook hook = detail::openDocumentHook()) {

@@ -72,6 +72,17 @@ LRESULT CALLBACK windowProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM 
             controlCommand(number, LOWORD(wParam) - ControlIdBase, HIWORD(wParam));
         }
         return 0;
+    case WM_QUERYENDSESSION:
+        // The session may end: we agree, and the program runs its end sequence as soon as the
+        // event wait sees the request. What it keeps (the settings file, captures) is written
+        // when it is made, so a session that ends before the sequence is through loses nothing.
+        sessionEnding();
+        return TRUE;
+    case WM_ENDSESSION:
+        if (wParam != 0) {
+            sessionEnding();
+        }
+        return 0;
     default:
         return DefWindowProcW(hwnd, message, wParam, lParam);
     }

@@ -49,9 +49,9 @@ class AboutWindowPlacement : public AboutFixture {};
 
 TEST_F(AboutWindowPlacement, ChosenTwiceLeavesOneWindowCentredOverTheMainWindow) {
     ASSERT_EQ(tk::foregroundWindowNumber(), app::MainWindow);
-    chooseMenu("About");
+    chooseMenu(app::MenuAbout);
     tk::access::flushPendingUpdates(); // the new window may now be the active one
-    chooseMenu("About");
+    chooseMenu(app::MenuAbout);
 
     EXPECT_EQ(visibleWindowsTitled("About Veltrace V1.11"), 1);
     ASSERT_TRUE(tk::windowExists(AboutWindow));
@@ -72,7 +72,7 @@ TEST_F(AboutWindowPlacement, ChosenTwiceLeavesOneWindowCentredOverTheMainWindow)
 class AboutWindowContents : public AboutFixture {};
 
 TEST_F(AboutWindowContents, TextHasItsFourteenLinesCentred) {
-    chooseMenu("About");
+    chooseMenu(app::MenuAbout);
     const tk::ControlInfo text = tk::controlInfo(TextAbout);
     EXPECT_EQ(text.window, AboutWindow);
     const std::vector<std::string> expected = {
@@ -102,7 +102,7 @@ TEST_F(AboutWindowContents, TextHasItsFourteenLinesCentred) {
 // The Donate button shows the picture the program carries, decoded the right way up and in the
 // right colours: a light gold label shading to orange, with dark blue lettering.
 TEST_F(AboutWindowContents, DonateButtonShowsTheGoldLabelTheRightWayUp) {
-    chooseMenu("About");
+    chooseMenu(app::MenuAbout);
     const tk::ControlInfo button = tk::controlInfo(ButtonDonate);
     EXPECT_EQ(button.kind, tk::ControlKind::PictureButton);
     const auto picture = tk::imageByHandle(button.image);
@@ -134,7 +134,7 @@ TEST_F(AboutWindowContents, DonateButtonShowsTheGoldLabelTheRightWayUp) {
 class AboutDonation : public AboutFixture {};
 
 TEST_F(AboutDonation, EachClickHandsTheAddressToTheBrowserAndTheWindowStays) {
-    chooseMenu("About");
+    chooseMenu(app::MenuAbout);
     click(ButtonDonate);
     click(ButtonDonate);
     ASSERT_EQ(openedDocuments.size(), 2u);

@@ -28,12 +28,12 @@ class CursorFixture : public MainWindowFixture {
     void SetUp() override {
         MainWindowFixture::SetUp();
         // The pictures must have their final geometry before pointer positions mean anything.
-        tk::access::flushPendingUpdates();
+        drive::settle();
     }
     void TearDown() override {
-        // Moving the pointer queues window-system events that the next Qt application would
+        // Moving the pointer queues window-system events that the next toolkit start would
         // otherwise inherit; let this one handle them before the toolkit ends.
-        tk::access::flushPendingUpdates();
+        drive::settle();
         MainWindowFixture::TearDown();
     }
 
@@ -104,7 +104,7 @@ TEST_F(CursorGrab, UpperLineIsGrabbedWithinFourRowsOfItsStartRow) {
 
 TEST_F(CursorGrab, LowerLineIsGrabbedWithinFourRowsOfItsStartRow) {
     click(ButtonCursorH);
-    ASSERT_GT(content()->height(), 520);
+    ASSERT_GT(drive::areaHeight(app::MainWindow), 520);
     for (int row = 508; row <= 520; ++row) {
         forgetGrab();
         clickAt(ImageScreen, 250, row);
@@ -230,7 +230,7 @@ TEST_F(CursorDrag, UpperLineStopsAtTheTopAndTwoRowsAboveTheLowerLine) {
 }
 
 TEST_F(CursorDrag, LowerLineStopsAtRow511AndTwoRowsBelowTheUpperLine) {
-    ASSERT_GT(content()->height(), 12 + 515);
+    ASSERT_GT(drive::areaHeight(app::MainWindow), 12 + 515);
     grab(1, 250, 12 + 502, "HLineU");
     dragTo(250, 12 + 515);
     EXPECT_EQ(row(&state::ChannelCursors::posHLineU), 511);
@@ -263,11 +263,11 @@ TEST_F(CursorDrag, PointerOnTheFirstRowOrOutsideLeavesTheLineUntilItReturns) {
 
     dragTo(250, 0); // first row of the window's area reads 0
     EXPECT_EQ(row(&state::ChannelCursors::posHLineO), 100);
-    QCursor::setPos(content()->mapToGlobal(QPoint(250, -40))); // over the menu bar: -1
+    movePointer(250, -40); // over the menu bar: -1
     turn();
     EXPECT_EQ(tk::pointerY(app::MainWindow), -1);
     EXPECT_EQ(row(&state::ChannelCursors::posHLineO), 100);
-    QCursor::setPos(content()->mapToGlobal(QPoint(900, 900))); // beyond the window
+    movePointer(900, 900); // beyond the window
     turn();
     EXPECT_EQ(row(&state::ChannelCursors::posHLineO), 100);
     EXPECT_EQ(scope.draggingLine, 1); // leaving the window does not end the grab

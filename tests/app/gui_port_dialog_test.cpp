@@ -101,7 +101,7 @@ TEST_F(PortDialogChoice, OkOnTheConfiguredPortWritesNothingAndDoesNotReconnect) 
         shown = tk::controlTextGet(ComboPorts);
         pressOk();
     });
-    chooseMenu("COM-Port...");
+    chooseMenu(app::MenuComPort);
     ASSERT_TRUE(ranWhileOpen);
     EXPECT_EQ(shown, "COM2");
     EXPECT_EQ(readFile(SettingsFile), SettingsText);
@@ -117,7 +117,7 @@ TEST_F(PortDialogChoice, OkOnAnotherPortWritesItBeforeReconnecting) {
         chosen = tk::controlTextGet(ComboPorts);
         pressOk();
     });
-    chooseMenu("COM-Port...");
+    chooseMenu(app::MenuComPort);
     ASSERT_EQ(chosen, "COM3");
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_NE(messages[0].text.find("COM3"), std::string::npos) << messages[0].text;
@@ -151,7 +151,7 @@ TEST_F(PortDialogChoice, ConfiguredPortNotListedSelectsNothingAndOkWritesAnEmpty
         index = combo()->currentIndex();
         pressOk();
     });
-    chooseMenu("COM-Port...");
+    chooseMenu(app::MenuComPort);
     EXPECT_EQ(shown, "");
     EXPECT_EQ(index, -1);
     // Kept on purpose: the empty choice differs from COM2, so it is stored, and the link then
@@ -233,7 +233,7 @@ TEST_F(PortDialogWindows, OpensBesideTheMainWindowWhichStaysDisabledUntilItClose
 }
 
 TEST_F(PortDialogWindows, OpenAboutWindowClosesAsTheDialogOpensAndStaysClosed) {
-    chooseMenu("About");
+    chooseMenu(app::MenuAbout);
     ASSERT_EQ(tk::controlInfo(app::TextAbout).kind, tk::ControlKind::Label);
     tk::ControlInfo aboutText;
     aboutText.kind = tk::ControlKind::Label;
@@ -241,7 +241,7 @@ TEST_F(PortDialogWindows, OpenAboutWindowClosesAsTheDialogOpensAndStaysClosed) {
         aboutText = tk::controlInfo(app::TextAbout);
         pressOk();
     });
-    chooseMenu("COM-Port...");
+    chooseMenu(app::MenuComPort);
     EXPECT_EQ(aboutText.kind, tk::ControlKind::None);
     EXPECT_FALSE(tk::windowExists(app::AboutWindow));
     EXPECT_EQ(tk::controlInfo(app::ButtonDonate).kind, tk::ControlKind::None);
@@ -263,7 +263,7 @@ TEST_F(PortDialogThreaded, AnotherThreadCanTakeTheScopeLockWhileTheDialogWaits) 
         worker.join();
         pressOk();
     });
-    chooseMenu("COM-Port..."); // the whole command, as the event loop runs it
+    chooseMenu(app::MenuComPort); // the whole command, as the event loop runs it
     ASSERT_TRUE(ranWhileOpen);
     EXPECT_TRUE(otherThreadGotIt);
 }

@@ -1,34 +1,39 @@
-// Shared set-up for the main window's GUI tests: the real toolkit on Qt's offscreen platform, a
-// private working directory (so no settings file and no capture lands anywhere else), message
-// boxes and the web browser replaced by recorders, and helpers that drive the window with real
-// Qt mouse events and then let the program's own loop carry out what they sent.
+// Shared set-up for the main window's GUI tests: the real toolkit (Qt's offscreen platform on
+// Linux, the Win32 backend under Wine), a private working directory (so no settings file and no
+// capture lands anywhere else), message boxes and the web browser replaced by recorders, and
+// helpers that drive the window through the test driver (tests/driver/) as a person would and
+// then let the program's own loop carry out what they did. The Qt build adds a few helpers for
+// the tests that are about Qt's widgets themselves.
 #pragma once
 
 #include "app/app.h"
 #include "app/controls.h"
+#include "driver/gui_driver.h"
+#include "scratch_dir.h"
 #include "state/scope_state.h"
-#include "toolkit/qt_access.h"
 #include "toolkit/toolkit.h"
+
+#ifndef _WIN32
+#include "toolkit/qt_access.h"
 
 #include <QAction>
 #include <QMenu>
 #include <QMenuBar>
 #include <QTest>
 #include <QWidget>
+#endif
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <filesystem>
 #include <string>
 #include <vector>
-
-#include <unistd.h>
 
 namespace veltrace::apptest {
 
 namespace fs = std::filesystem;
 namespace tk = veltrace::toolkit;
+namespace drive = veltrace::testing_support::driver;
 using state::scope;
 using state::scopeLock;
 
@@ -42,12 +47,8 @@ struct ShownMessage {
 class ScratchDirectory {
   public:
     ScratchDirectory() {
-        static std::atomic<int> counter{0};
         previous_ = fs::current_path();
-        path_ = fs::temp_directory_path() /
-                ("veltrace-app-" + std::to_string(::getpid()) + "-" + std::to_string(++counter));
-        fs::remove_all(path_);
-        fs::create_directories(path_);
+        path_ = testing_support::makeScratchDirectory("veltrace-app-");
         fs::current_path(path_);
     }
     ~ScratchDirectory() {
@@ -100,36 +101,42 @@ class MainWindowFixture : public ToolkitFixture {
         ASSERT_EQ(app::buildMainWindow(), 1);
     }
 
-    static QWidget* widget(int control) { return tk::access::controlWidget(control); }
-    static QWidget* content() { return tk::access::windowContent(app::MainWindow); }
-
     // One turn of the program's loop; returns the event it handled.
     static int turn() {
         app::eventLoopTurn();
         return scope.lastEvent;
     }
 
-    // A real mouse click on the control, then the loop turn that carries it out.
+    // A click in the middle of the control, then the loop turn that carries it out.
     static int click(int control) {
-        QWidget* target = widget(control);
-        EXPECT_NE(target, nullptr) << "control " << control;
-        if (target == nullptr) {
-            return 0;
-        }
-        QTest::mouseClick(target, Qt::LeftButton);
+        EXPECT_NE(tk::controlInfo(control).kind, tk::ControlKind::None) << "control " << control;
+        drive::click(control);
         return turn();
     }
 
     // Puts the pointer at a position of the main window's area below the menu bar.
-    // (QTest moves the platform's cursor and lets Qt deliver what that reports at once.)
-    static void movePointer(int x, int y) { QTest::mouseMove(content(), QPoint(x, y)); }
+    static void movePointer(int x, int y) { drive::movePointer(app::MainWindow, x, y); }
 
     // A click on an image display at a position of the area below the menu bar.
     static int clickAt(int control, int x, int y) {
         movePointer(x, y);
-        QWidget* target = widget(control);
-        QTest::mouseClick(target, Qt::LeftButton, {}, target->mapFrom(content(), QPoint(x, y)));
+        const tk::ControlInfo info = tk::controlInfo(control);
+        drive::clickAt(control, x - info.x, y - info.y);
         return turn();
+    }
+
+    // Chooses a menu item as the user would, then the loop turn that carries it out.
+    static int chooseMenu(int item) {
+        drive::chooseMenuItem(item);
+        return turn();
+    }
+
+#ifndef _WIN32
+    static QWidget* widget(int control) {
+        return tk::access::controlWidget(control);
+    }
+    static QWidget* content() {
+        return tk::access::windowContent(app::MainWindow);
     }
 
     static QAction* menuAction(const QString& text) {
@@ -149,20 +156,14 @@ class MainWindowFixture : public ToolkitFixture {
         }
         return nullptr;
     }
+#endif
 
-    // Chooses a menu item as the user would, then the loop turn that carries it out.
-    static int chooseMenu(const QString& text) {
-        QAction* item = menuAction(text);
-        EXPECT_NE(item, nullptr) << text.toStdString();
-        if (item == nullptr) {
-            return 0;
-        }
-        item->trigger();
-        return turn();
+    static bool visible(int control) {
+        return tk::controlInfo(control).visible;
     }
-
-    static bool visible(int control) { return tk::controlInfo(control).visible; }
-    static int state(int control) { return tk::controlStateGet(control); }
+    static int state(int control) {
+        return tk::controlStateGet(control);
+    }
 };
 
 } // namespace veltrace::apptest

@@ -19,6 +19,10 @@ void doubleClickAt(int control, int x, int y);
 void movePointer(int window, int x, int y);
 // Chooses a menu item as the menu bar would.
 void chooseMenuItem(int item);
+// Presses the window's close box.
+void closeWindow(int window);
+// Height of the window's area below the menu bar, as the window system has laid it out.
+int areaHeight(int window);
 // Whether the control is shown on the screen (the window system's view, not the record's).
 bool shown(int control);
 // What the control shows inside its edge, as an image; empty when there is no such control.

@@ -53,6 +53,18 @@ void chooseMenuItem(int item) {
     settle();
 }
 
+void closeWindow(int window) {
+    if (QWidget* frame = toolkit::access::windowWidget(window)) {
+        frame->close();
+    }
+    settle();
+}
+
+int areaHeight(int window) {
+    const QWidget* content = toolkit::access::windowContent(window);
+    return content != nullptr ? content->height() : 0;
+}
+
 bool shown(int control) {
     const QWidget* widget = toolkit::access::controlWidget(control);
     return widget != nullptr && widget->isVisible();

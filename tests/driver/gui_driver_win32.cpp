@@ -76,6 +76,21 @@ void chooseMenuItem(int item) {
     settle();
 }
 
+void closeWindow(int window) {
+    if (const HWND hwnd = toolkit::access::windowHwnd(window)) {
+        // What the close box sends.
+        SendMessageW(hwnd, WM_SYSCOMMAND, SC_CLOSE, 0);
+    }
+    settle();
+}
+
+int areaHeight(int window) {
+    RECT client{};
+    const HWND hwnd = toolkit::access::windowHwnd(window);
+    // The client area of a window with a menu bar is the area below it.
+    return hwnd != nullptr && GetClientRect(hwnd, &client) ? client.bottom : 0;
+}
+
 bool shown(int control) {
     const HWND hwnd = toolkit::access::controlHwnd(control);
     return hwnd != nullptr && IsWindowVisible(hwnd);

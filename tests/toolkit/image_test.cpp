@@ -1,8 +1,9 @@
 #include "toolkit/core_internal.h"
 #include "toolkit/toolkit.h"
 
+#include <condition_variable>
 #include <gtest/gtest.h>
-#include <latch>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -124,10 +125,19 @@ TEST(ImageRegistry, ReplacingMakesANewObjectAndFreeingForgetsTheNumber) {
 TEST(DrawingStateThreaded, EachThreadDrawsOnItsOwnImage) {
     ASSERT_EQ(imageCreate(1, 8, 8), 1);
     ASSERT_EQ(imageCreate(2, 8, 8), 1);
-    std::latch bothBegun(2);
+    // Both threads have begun before either draws. (A mutex and a condition rather than
+    // std::latch: MinGW's GCC 12 library can miss the latch's wake-up and hang.)
+    std::mutex lock;
+    std::condition_variable arrived;
+    int begun = 0;
     const auto draw = [&](int number, int row) {
         EXPECT_EQ(drawingBegin(number), 1);
-        bothBegun.arrive_and_wait();
+        {
+            std::unique_lock guard(lock);
+            ++begun;
+            arrived.notify_all();
+            arrived.wait(guard, [&] { return begun == 2; });
+        }
         drawLine(0, row, 7, row, 0xFFFFFF);
         drawingEnd();
     };

@@ -58,6 +58,7 @@ struct Options {
     long long frames = -1;      // stop after this many; -1 = run until stopped
     double lingerSeconds = 1.0; // after the last of --frames, before the far side hangs up
     bool silent = false;        // keep the device open but send nothing
+    bool still = false;         // every frame the same: sampled at time 0, noise from the seed
     std::string linkPath;
     std::string replayPath; // serve this recording or raw dump instead of generated frames
 };
@@ -89,6 +90,7 @@ const char* const usageText =
     "  --level L          -0.5|+0.5|+0.3|+0.1|-0.1|-0.3 (default +0.1)\n"
     "  --corrupt P        drop or flip each byte with probability P (0..1)\n"
     "  --seed N           seed of the corruption and noise generators (default 1)\n"
+    "  --still            send the same frame every time (a trace that stands still)\n"
     "  --help             this text\n"
     "\n"
     "Examples:\n"
@@ -205,6 +207,8 @@ Options parseOptions(int argc, char** argv) {
             }
         } else if (option == "--seed") {
             o.seed = static_cast<std::uint32_t>(numberArgument(option, value()));
+        } else if (option == "--still") {
+            o.still = true;
         } else {
             usageError("unknown option " + option);
         }
@@ -278,10 +282,16 @@ class FrameSource {
         settings_.level = levelByte(options.level);
     }
 
-    // The next frame, sampled at the present moment so the trace moves with real time.
+    // The next frame, sampled at the present moment so the trace moves with real time; or, for
+    // a picture that does not depend on when it is looked at, always the first frame.
     std::vector<std::uint8_t> next() {
         const double nowUs =
-            std::chrono::duration<double, std::micro>(Clock::now() - start_).count();
+            options_.still
+                ? 0.0
+                : std::chrono::duration<double, std::micro>(Clock::now() - start_).count();
+        if (options_.still) {
+            noise_ = options_.seed;
+        }
         const FrameSamplesArray samples =
             sampleWaveform(options_.shape, timePerSampleUs(options_.timebase), nowUs, noise_);
         std::vector<std::uint8_t> frame = buildFrame(settings_, samples);

@@ -1,0 +1,181 @@
+// Our Windows serial port on a real line: COM5 is mapped (through Wine's registry) to a
+// pseudo-terminal whose other end is pty-far-side on Linux, which this program asks for what it
+// needs through its standard output ("@far REQUEST") and reads the answer on its standard input.
+// Run as: pty-far-side LINK wine-run.sh tests_serial_line.exe, with VELTRACE_WINE_COM5=LINK.
+//
+// What Wine cannot show is left out: a pseudo-terminal has no modem lines (so DTR and RTS are not
+// checked) and Wine lets a second program open a port that is in use (so "busy" is not either).
+#include "link/acquisition.h"
+#include "link/serial_port.h"
+#include "simframes/frames.h"
+#include "state/scope_state.h"
+#include "toolkit/toolkit.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <iostream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace veltrace;
+
+constexpr const char* PortName = "COM5";
+
+std::string askFarSide(const std::string& request) {
+    std::printf("@far %s\n", request.c_str());
+    std::fflush(stdout);
+    std::string reply;
+    std::getline(std::cin, reply);
+    while (!reply.empty() && (reply.back() == '\r' || reply.back() == '\n')) {
+        reply.pop_back();
+    }
+    return reply;
+}
+
+std::string hexOf(const std::vector<std::uint8_t>& bytes) {
+    static const char digits[] = "0123456789abcdef";
+    std::string hex;
+    for (std::uint8_t byte : bytes) {
+        hex.push_back(digits[byte >> 4]);
+        hex.push_back(digits[byte & 15]);
+    }
+    return hex;
+}
+
+// "speed=19200 csize=7 ..." as numbers by name.
+std::map<std::string, long> settingsSeenByFarSide() {
+    std::map<std::string, long> values;
+    std::istringstream words(askFarSide("settings"));
+    std::string word;
+    while (words >> word) {
+        const std::size_t equals = word.find('=');
+        if (equals != std::string::npos) {
+            values[word.substr(0, equals)] = std::strtol(word.c_str() + equals + 1, nullptr, 10);
+        }
+    }
+    return values;
+}
+
+std::shared_ptr<link::SerialPort> openLine() {
+    link::PortConfig config;
+    config.portName = PortName;
+    return link::openPort(config);
+}
+
+// Reads until `count` bytes have come or two seconds have passed.
+std::vector<std::uint8_t> readBytes(link::SerialPort& port, std::size_t count) {
+    std::vector<std::uint8_t> received;
+    std::uint8_t buffer[1024];
+    const ULONGLONG start = GetTickCount64();
+    while (received.size() < count && GetTickCount64() - start < 2000) {
+        const link::ReadResult result = port.readAvailable(buffer);
+        received.insert(received.end(), buffer, buffer + result.count);
+        if (result.count == 0) {
+            Sleep(10);
+        }
+    }
+    return received;
+}
+
+// The cases share the one line and run in this order; the last one takes the far side away.
+TEST(SerialLine, TheLineSettingsReachTheFarSide) {
+    const auto port = openLine();
+    ASSERT_NE(port, nullptr);
+    const link::AppliedLineSettings applied = port->appliedLineSettings();
+    EXPECT_TRUE(applied.applied);
+    EXPECT_EQ(applied.baudRate, 19200u);
+    EXPECT_EQ(applied.stopBits, 1);
+    EXPECT_TRUE(applied.raw);
+    EXPECT_TRUE(applied.immediateReads);
+    const auto seen = settingsSeenByFarSide();
+    ASSERT_EQ(seen.count("speed"), 1u) << askFarSide("settings");
+    EXPECT_EQ(seen.at("speed"), 19200);
+    // Seven data bits cannot be seen here: a pseudo-terminal keeps eight whatever it is told,
+    // and Wine reads the line state back from it.
+    EXPECT_EQ(seen.at("parenb"), 0);
+    EXPECT_EQ(seen.at("cstopb"), 0);
+    EXPECT_EQ(seen.at("crtscts"), 0);
+    EXPECT_EQ(seen.at("ixon"), 0);
+    EXPECT_EQ(seen.at("ixoff"), 0);
+    // Raw: no line editing, echo, signal characters or translation.
+    EXPECT_EQ(seen.at("icanon"), 0);
+    EXPECT_EQ(seen.at("echo"), 0);
+    EXPECT_EQ(seen.at("isig"), 0);
+    EXPECT_EQ(seen.at("icrnl"), 0);
+}
+
+TEST(SerialLine, EveryByteValueArrivesAsSent) {
+    const auto port = openLine();
+    ASSERT_NE(port, nullptr);
+    std::vector<std::uint8_t> all(256);
+    for (int value = 0; value < 256; ++value) {
+        all[static_cast<std::size_t>(value)] = static_cast<std::uint8_t>(value);
+    }
+    // Twice, so the line is still clean after every control character went through once.
+    std::vector<std::uint8_t> twice = all;
+    twice.insert(twice.end(), all.begin(), all.end());
+    ASSERT_EQ(askFarSide("send " + hexOf(twice)), "sent 512");
+    EXPECT_EQ(readBytes(*port, twice.size()), twice);
+    EXPECT_EQ(port->pendingBytes(), 0);
+}
+
+TEST(SerialLine, FramesFromTheLineAreDecodedAndAVanishedFarSideEndsNothing) {
+    state::resetScopeState();
+    const auto port = openLine();
+    ASSERT_NE(port, nullptr);
+    std::atomic<int> frames{0};
+    link::AcquisitionJob job;
+    job.source = port;
+    job.frameComplete = [&frames] { ++frames; };
+    const int thread = link::startAcquisition(std::move(job));
+    ASSERT_NE(thread, 0);
+
+    sim::FrameSamplesArray samples{};
+    for (int i = 0; i < sim::FrameSamples; ++i) {
+        samples[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(20 + i % 80);
+    }
+    const sim::FrameSettings settings{sim::switchesByte(sim::Coupling::Dc, sim::Range::V1), 4,
+                                      sim::triggerByte(sim::Source::Auto, false),
+                                      sim::levelByte(sim::Level::P05)};
+    std::vector<std::uint8_t> stream;
+    for (int n = 0; n < 4; ++n) {
+        const auto frame = sim::buildFrame(settings, samples);
+        stream.insert(stream.end(), frame.begin(), frame.end());
+    }
+    ASSERT_EQ(askFarSide("send " + hexOf(stream)), "sent " + std::to_string(stream.size()));
+    const ULONGLONG start = GetTickCount64();
+    while (frames < 3 && GetTickCount64() - start < 3000) {
+        Sleep(10);
+    }
+    // The first frame's sync byte only sets the decoder in step, so at least three are whole.
+    EXPECT_GE(frames.load(), 3);
+    {
+        std::lock_guard lock(state::scopeLock());
+        EXPECT_EQ(state::scope.channel[0].samples[10], samples[10]);
+    }
+
+    ASSERT_EQ(askFarSide("hangup"), "gone");
+    // The thread goes on cycling on a line that reads as nothing, and stops when asked.
+    const std::uint64_t cyclesBefore = link::acquisitionStats().cycles;
+    const std::uint64_t bytesBefore = link::acquisitionStats().bytesDecoded;
+    Sleep(300);
+    EXPECT_GT(link::acquisitionStats().cycles, cyclesBefore);
+    EXPECT_EQ(link::acquisitionStats().bytesDecoded, bytesBefore);
+    link::stopAcquisition(thread);
+    EXPECT_FALSE(port->isOpen());
+
+    // The name still maps to the link, whose terminal is gone: not a port any more.
+    EXPECT_EQ(link::portPresence(link::comDevicePath(PortName)), link::PortPresence::Missing);
+    EXPECT_EQ(openLine(), nullptr);
+    toolkit::toolkitEnd(); // forgets the ended thread
+}
+
+} // namespace
