@@ -9,6 +9,8 @@
 // belong to a new thread.
 #include "link/acquisition.h"
 
+#include "link/idle_wait.h"
+
 #include "state/scope_state.h"
 #include "toolkit/toolkit.h"
 
@@ -47,6 +49,7 @@ bool AcquisitionCycle::run() {
     job_.source->clearErrors();
     const ReadResult got = job_.source->readAvailable(buffer_);
     batchReadTime = std::chrono::steady_clock::now();
+    lastReadCount_ = got.count;
     if (!decode(got.count)) {
         return false;
     }
@@ -108,6 +111,12 @@ int acquisitionThreadMain(void* argument) {
         if (!cycle.run()) {
             return 0;
         }
+        // While bytes flow, a read never comes back empty and this is never reached. A silent
+        // source is waited on instead of read a hundred times a second; the stop request below
+        // is seen as early as before, since it wakes the wait.
+        if (cycle.lastReadEmpty() && job->source && state::scope.workerStopRequest == 0) {
+            job->source->waitForBytes(IdleWaitLimitMs);
+        }
         toolkit::pause(10);
         ++cycleCount;
         if (forcedToStop()) {
@@ -128,6 +137,7 @@ int acquisitionThreadMain(void* argument) {
 
 void stopAcquisition(int thread) {
     state::scope.workerStopRequest = 1;
+    wakeIdleWaits();
     int pauses = 0;
     do {
         toolkit::pause(20);
@@ -141,6 +151,7 @@ void stopAcquisition(int thread) {
 
 void stopAcquisitionShort() {
     state::scope.workerStopRequest = 1;
+    wakeIdleWaits();
     toolkit::pause(100);
 }
 

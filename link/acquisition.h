@@ -35,6 +35,8 @@ class AcquisitionCycle {
     // False when the thread was stopped by force (it must then end without touching anything).
     bool run();
     const FrameDecoder& decoder() const { return decoder_; }
+    // The last run's read found nothing (the device is silent, or away).
+    bool lastReadEmpty() const { return lastReadCount_ == 0; }
     const AcquisitionJob& job() const { return job_; }
 
   private:
@@ -44,18 +46,25 @@ class AcquisitionCycle {
     AcquisitionJob job_;
     FrameDecoder decoder_; // fresh for every thread: its first byte stands in the sync position
     std::array<std::uint8_t, ReceiveBufferSize> buffer_{};
+    std::size_t lastReadCount_ = 0;
 };
+
+// Longest idle wait of the thread on a silent source before it looks at everything again.
+inline constexpr int IdleWaitLimitMs = 1000;
 
 // Starts a thread running acquisitionThreadMain on the job; its toolkit thread number, or 0.
 int startAcquisition(AcquisitionJob job);
 // Thread procedure; takes ownership of the AcquisitionJob it is given. Cycles about every 10 ms
 // until scope.workerStopRequest is set, then closes the source, clears the request and returns 0.
+// After a read that found nothing it first waits in the system for the source (when the source
+// can wait) until bytes arrive, the device goes, or a stop request wakes it; the 10 ms pause
+// then follows as always, so each batch still holds what arrived in about one cycle.
 int acquisitionThreadMain(void* job);
 
-// Waiting form: request the stop, wait up to 50 x 20 ms for the thread to acknowledge it, then
-// stop the thread by force.
+// Waiting form: request the stop (waking an idle wait), wait up to 50 x 20 ms for the thread to
+// acknowledge it, then stop the thread by force.
 void stopAcquisition(int thread);
-// Short form (end of program): request the stop and pause 100 ms.
+// Short form (end of program): request the stop, wake an idle wait, and pause 100 ms.
 void stopAcquisitionShort();
 
 // Inside frameComplete: when the read that brought the frame's last byte returned.

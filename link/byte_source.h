@@ -23,6 +23,14 @@ class ByteSource {
     virtual void clearErrors() {}
     // After close, reads return nothing. Closing twice is harmless.
     virtual void close() = 0;
+    // Waits in the system until a read may find bytes or the loss of the device, at most
+    // timeoutMs; wakeIdleWaits() ends the wait early. A source that cannot wait returns false at
+    // once and its reader keeps to its own pace. Closing the source from another thread ends the
+    // wait too.
+    virtual bool waitForBytes(int timeoutMs) {
+        (void)timeoutMs;
+        return false;
+    }
 };
 
 } // namespace veltrace::link

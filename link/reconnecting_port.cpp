@@ -65,6 +65,19 @@ void ReconnectingPort::close() {
     }
 }
 
+bool ReconnectingPort::waitForBytes(int timeoutMs) {
+    std::shared_ptr<ByteSource> port;
+    {
+        std::lock_guard lock(mutex_);
+        if (closed_ || !port_) {
+            return false;
+        }
+        port = port_;
+    }
+    // Not under the lock: a close must not wait for the wait.
+    return port->waitForBytes(timeoutMs);
+}
+
 bool ReconnectingPort::connected() const {
     std::lock_guard lock(mutex_);
     return port_ != nullptr && !closed_;

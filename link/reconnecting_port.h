@@ -31,6 +31,9 @@ class ReconnectingPort final : public ByteSource {
     void clearErrors() override;
     // Closes the port and ends the attempts for good.
     void close() override;
+    // Waits on the open port; while the device is away it cannot wait, since the attempts to
+    // open it again need the reader's cycle.
+    bool waitForBytes(int timeoutMs) override;
 
     bool connected() const;
     std::uint64_t reopenAttempts() const;

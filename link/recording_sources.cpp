@@ -40,6 +40,10 @@ void RecordingTap::close() {
     inner_->close();
 }
 
+bool RecordingTap::waitForBytes(int timeoutMs) {
+    return inner_->waitForBytes(timeoutMs);
+}
+
 // ---- ReplaySource ---------------------------------------------------------------------------
 
 ReplaySource::ReplaySource(std::unique_ptr<record::RecordingReader> reader, double speed)

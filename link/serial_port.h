@@ -97,6 +97,9 @@ class SerialPort final : public ByteSource {
     ReadResult readAvailable(std::span<std::uint8_t> buffer) override;
     void clearErrors() override;
     void close() override;
+#ifndef _WIN32
+    bool waitForBytes(int timeoutMs) override;
+#endif
 
     bool isOpen() const;
     const std::string& portName() const;

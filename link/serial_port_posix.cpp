@@ -1,6 +1,8 @@
 // Serial ports on POSIX termios.
 #include "link/serial_port.h"
 
+#include "link/idle_wait.h"
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -325,7 +327,28 @@ void SerialPort::close() {
         ioctl(native_->fd, TIOCNXCL);
         ::close(native_->fd);
         native_->fd = -1;
+        // A reader waiting on its own copy of the descriptor would not notice.
+        wakeIdleWaits();
     }
+}
+
+bool SerialPort::waitForBytes(int timeoutMs) {
+    int watched = -1;
+    {
+        std::lock_guard lock(native_->lock);
+        if (native_->fd < 0) {
+            return false;
+        }
+        // Our own descriptor of the port, so a close on another thread meanwhile can neither
+        // pull it away nor let its number be reused under the wait.
+        watched = fcntl(native_->fd, F_DUPFD_CLOEXEC, 0);
+    }
+    if (watched < 0) {
+        return false;
+    }
+    waitReadable(watched, timeoutMs);
+    ::close(watched);
+    return true;
 }
 
 bool SerialPort::isOpen() const {

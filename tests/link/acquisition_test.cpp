@@ -3,6 +3,7 @@
 // lost device, and a forced stop. The cycle runs on an in-memory byte source, so what arrives in
 // which cycle is exactly what the test says; two tests keep a real pseudo-terminal.
 #include "link/acquisition.h"
+#include "link/idle_wait.h"
 #include "link/memory_source.h"
 #include "link/pty.h"
 #include "link/serial_port.h"
@@ -257,6 +258,7 @@ class AcquisitionThreadedFixture : public ::testing::Test {
     void TearDown() override {
         if (worker != 0 && toolkit::threadRunning(worker)) {
             scope.workerStopRequest = 1;
+            wakeIdleWaits();
             waitUntil([this] { return toolkit::threadRunning(worker) == 0; });
         }
         // An ended thread is only collected when it is killed or the next one starts.
@@ -448,6 +450,23 @@ TEST_F(AcquisitionThreadedPty, FramesWrittenToTheDeviceAreHandedOverInOrder) {
     ASSERT_TRUE(waitUntil([this] { return recorder.count() == 2; }));
     expectShows(recorder.at(0), a);
     expectShows(recorder.at(1), b);
+}
+
+TEST_F(AcquisitionThreadedPty, ASilentPortIsWaitedOnNotReadEveryCycle) {
+    startWorker(port);
+    const std::uint64_t cyclesBefore = acquisitionStats().cycles;
+    toolkit::pause(300);
+    // A thread that read the silent port every 10 ms would have run some 30 cycles by now.
+    EXPECT_LE(acquisitionStats().cycles - cyclesBefore, 1u);
+    // The wait ends when bytes arrive, and reads and hands over as the cycle always did.
+    const FrameSpec a = frameA();
+    pty.send(a.bytes());
+    ASSERT_TRUE(waitUntil([this] { return recorder.count() == 1; }));
+    expectShows(recorder.at(0), a);
+    // So does a stop request.
+    link::stopAcquisition(worker);
+    EXPECT_FALSE(toolkit::threadRunning(worker));
+    EXPECT_FALSE(port->isOpen()); // closed by the thread itself, not given up on
 }
 
 TEST_F(AcquisitionThreadedPty, FarSideClosingMidStreamNeitherCrashesNorStopsTheCycle) {

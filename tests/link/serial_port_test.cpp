@@ -1,5 +1,6 @@
 // The serial layer on pseudo-terminals: which names map to which devices, what the probe lists,
 // how a port is opened and configured, exclusive use, draining, and closing.
+#include "link/idle_wait.h"
 #include "link/pty.h"
 #include "link/serial_port.h"
 #include "toolkit/toolkit.h"
@@ -8,10 +9,13 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstdlib>
 #include <fcntl.h>
+#include <functional>
 #include <string>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -299,6 +303,72 @@ TEST_F(PortClose, ThePortClosesWhenItsLastHolderLetsGo) {
     Pty pty;
     openOn(6, pty).reset();
     EXPECT_TRUE(openOn(6, pty));
+}
+
+// ---- Waiting for a silent port --------------------------------------------------------------
+
+class PortIdleWaitThreaded : public SerialFixture {
+  protected:
+    // Runs `wait` on a thread of its own; each check below says what must end it. Should it not
+    // end (the fault under test), `release` ends it so that the test fails instead of hanging.
+    void startWait(std::function<void()> wait) {
+        done = false;
+        waiter = std::thread([this, wait = std::move(wait)] {
+            wait();
+            done = true;
+        });
+        // Give the thread time to be inside the wait; ending earlier would prove less.
+        toolkit::pause(50);
+    }
+    bool waitEnded(const std::function<void()>& release) {
+        const bool ended = testing_support::waitUntil([this] { return done.load(); });
+        if (!ended) {
+            release();
+        }
+        waiter.join();
+        return ended;
+    }
+
+    std::thread waiter;
+    std::atomic<bool> done{false};
+};
+
+TEST_F(PortIdleWaitThreaded, AWakeIsNeverLostAndEndsAWaitInProgress) {
+    Pty pty;
+    const auto port = openOn(1, pty);
+    ASSERT_TRUE(port);
+    // A wake given before the wait begins (a stop requested just before the reader waits).
+    wakeIdleWaits();
+    startWait([&] { port->waitForBytes(-1); });
+    EXPECT_TRUE(waitEnded([&] { pty.send({0}); }));
+    // A wake given while a wait is in progress.
+    startWait([&] { port->waitForBytes(-1); });
+    wakeIdleWaits();
+    EXPECT_TRUE(waitEnded([&] { pty.send({0}); }));
+}
+
+TEST_F(PortIdleWaitThreaded, ArrivingBytesAHangUpOrACloseEndTheWait) {
+    Pty pty;
+    const auto port = openOn(2, pty);
+    ASSERT_TRUE(port);
+    startWait([&] { port->waitForBytes(-1); });
+    pty.send({0x55, 0x2A});
+    EXPECT_TRUE(waitEnded(wakeIdleWaits));
+    Buffer buffer{};
+    EXPECT_EQ(port->readAvailable(buffer).count, 2u);
+
+    startWait([&] { port->waitForBytes(-1); });
+    port->close(); // from another thread, as a port change closes the port
+    // The wait holds its own descriptor of the line, which a byte still reaches.
+    EXPECT_TRUE(waitEnded([&] { pty.send({0}); }));
+    EXPECT_FALSE(port->waitForBytes(-1)); // a closed port cannot be waited on
+
+    const auto again = openOn(3, pty);
+    ASSERT_TRUE(again);
+    startWait([&] { again->waitForBytes(-1); });
+    pty.closeMaster(); // the device goes away
+    EXPECT_TRUE(waitEnded(wakeIdleWaits));
+    EXPECT_TRUE(again->readAvailable(buffer).deviceLost);
 }
 
 } // namespace
