@@ -80,14 +80,21 @@ toolkit::Image pixels(int control) {
     if (const auto* frame = qobject_cast<QFrame*>(widget)) {
         inside = frame->contentsRect();
     }
-    const QImage grabbed = widget->grab(inside).toImage().convertToFormat(QImage::Format_RGB888);
+    // Pixel by pixel rather than through convertToFormat: Qt converts large pictures on its
+    // thread pool, which ThreadSanitizer (Qt is not built for it) reports as a race.
+    const QImage grabbed = widget->grab(inside).toImage();
     toolkit::Image image;
     image.width = grabbed.width();
     image.height = grabbed.height();
     image.rgb.resize(static_cast<std::size_t>(image.width) * image.height * 3);
+    std::size_t at = 0;
     for (int y = 0; y < image.height; ++y) {
-        std::copy_n(grabbed.constScanLine(y), image.width * 3,
-                    image.rgb.begin() + static_cast<std::ptrdiff_t>(y) * image.width * 3);
+        for (int x = 0; x < image.width; ++x) {
+            const QRgb pixel = grabbed.pixel(x, y);
+            image.rgb[at++] = static_cast<std::uint8_t>(qRed(pixel));
+            image.rgb[at++] = static_cast<std::uint8_t>(qGreen(pixel));
+            image.rgb[at++] = static_cast<std::uint8_t>(qBlue(pixel));
+        }
     }
     return image;
 }
