@@ -300,4 +300,55 @@ TEST_F(RenderRepeatability, IdenticalStateGivesIdenticalImages) {
     EXPECT_EQ(images[1]->rgb, strip);
 }
 
+// ---- Drawing again into a picture that holds the last one ----
+
+class RedrawnPicture : public RenderTest {};
+
+// A seeded walk through traces (spikes past both edges, flat lines, zeros) and cursor states
+// (every mode, lines moved, kept, dragged off the picture): one picture drawn again each time must
+// equal a fresh drawing every time, in both views.
+TEST_F(RedrawnPicture, EqualsAFreshDrawingAfterEveryChangeOfTraceAndCursors) {
+    std::uint32_t seed = 12345;
+    const auto next = [&seed](int bound) {
+        seed = seed * 1664525u + 1013904223u;
+        return static_cast<int>((seed >> 8) % static_cast<std::uint32_t>(bound));
+    };
+    const state::CursorMode modes[] = {state::CursorMode::None, state::CursorMode::Horizontal,
+                                       state::CursorMode::Vertical, state::CursorMode::Both};
+    for (const display::ViewGeometry* geometry :
+         {&display::ScreenGeometry, &display::StripGeometry}) {
+        toolkit::Image picture;
+        picture.width = geometry->width;
+        picture.height = geometry->height;
+        picture.rgb.assign(static_cast<std::size_t>(picture.width) * picture.height * 3, 0x5A);
+        display::Footprint footprint; // not valid: the picture's content is unknown
+        state::ChannelData channel{};
+        state::ChannelCursors lines{};
+        for (int step = 0; step < 300; ++step) {
+            if (step % 3 != 2) { // now and then only the cursors change
+                const int kind = next(4);
+                for (auto& sample : channel.samples) {
+                    sample = static_cast<std::uint8_t>(kind == 0   ? next(256)
+                                                       : kind == 1 ? 32 + next(9)
+                                                       : kind == 2 ? 0
+                                                                   : next(70));
+                }
+            }
+            if (next(2) == 0) { // otherwise the cursors stay where they were
+                lines.cursorMode = modes[next(4)];
+                lines.posHLineO = next(geometry->height + 20) - 10;
+                lines.posHLineU = next(geometry->height + 20) - 10;
+                lines.posVLineL = next(geometry->width + 20) - 10;
+                lines.posVLineR = next(geometry->width + 20) - 10;
+            }
+            const int channelNumber = next(4);
+            ASSERT_TRUE(
+                display::redrawView(picture, *geometry, channelNumber, channel, lines, footprint));
+            const auto fresh = display::renderView(*geometry, channelNumber, channel, lines);
+            ASSERT_TRUE(fresh);
+            ASSERT_EQ(picture.rgb, fresh->rgb) << "step " << step;
+        }
+    }
+}
+
 } // namespace
