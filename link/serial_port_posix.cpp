@@ -340,7 +340,9 @@ bool SerialPort::waitForBytes(int timeoutMs) {
             return false;
         }
         // Our own descriptor of the port, so a close on another thread meanwhile can neither
-        // pull it away nor let its number be reused under the wait.
+        // pull it away nor let its number be reused under the wait. It shares the open file and
+        // so its lock: the port is free again once the wait ends, which the close brings about
+        // at once by waking it.
         watched = fcntl(native_->fd, F_DUPFD_CLOEXEC, 0);
     }
     if (watched < 0) {
