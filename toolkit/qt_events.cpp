@@ -1,9 +1,9 @@
-// The program's event queue, eventWait and the pointer position.
+// eventWait and the pointer position on Qt.
 //
-// Widget signals append to one FIFO queue on the GUI thread; eventWait hands them out oldest
-// first. While the queue is empty it lets Qt wait for platform events (sleeping, not spinning)
-// until one of them produces a program event, the time-out timer fires, or a worker thread
-// wakes the dispatcher after changing the control record.
+// Widget signals append to the program's event queue (event_queue.h) on the GUI thread; eventWait
+// hands the events out oldest first. While the queue is empty it lets Qt wait for platform events
+// (sleeping, not spinning) until one of them produces a program event, the time-out timer fires,
+// or a worker thread wakes the dispatcher after changing the control record.
 #include "toolkit/qt_internal.h"
 #include "toolkit/termination.h"
 #include "toolkit/toolkit.h"
@@ -20,16 +20,11 @@
 #include <QTimer>
 #include <QWidget>
 
-#include <algorithm>
-#include <deque>
 #include <memory>
 
 namespace veltrace::toolkit {
 
 namespace {
-
-std::deque<qt::QueuedEvent> queue;
-qt::QueuedEvent lastEvent;
 
 // Where the pointer is. The platform's cursor position is the truth where the platform knows
 // it; a platform without a real pointer (offscreen, as in the tests) only knows positions set
@@ -77,16 +72,6 @@ std::unique_ptr<PointerTracker> tracker;
 // open closes, and eventWait reports the request.
 std::unique_ptr<QSocketNotifier> terminationWatch;
 
-bool takeEvent() {
-    if (queue.empty()) {
-        lastEvent = qt::QueuedEvent{};
-        return false;
-    }
-    lastEvent = queue.front();
-    queue.pop_front();
-    return true;
-}
-
 // -1 left of or above the area, and from its last column / row on: the last column and row
 // count as its edge, as on the platform the program was first written for.
 int pointerCoordinate(int window, bool horizontal) {
@@ -107,19 +92,6 @@ int pointerCoordinate(int window, bool horizontal) {
 } // namespace
 
 namespace qt {
-
-void postEvent(const QueuedEvent& event) {
-    queue.push_back(event);
-}
-
-void dropEventsOfWindow(int window) {
-    std::erase_if(queue, [window](const QueuedEvent& event) { return event.window == window; });
-}
-
-void clearEvents() {
-    queue.clear();
-    lastEvent = QueuedEvent{};
-}
 
 void pointerTrackingStart() {
     if (!tracker) {
@@ -157,15 +129,13 @@ void pointerTrackingEnd() {
 
 int eventWait(int timeoutMs) {
     if (terminationRequested()) {
-        lastEvent = qt::QueuedEvent{EventTerminate, 0, 0, 0, -1};
-        return EventTerminate;
+        return detail::handOutTermination();
     }
     if (!qt::ready()) {
-        lastEvent = qt::QueuedEvent{};
-        return EventNone;
+        return detail::handOutNothing();
     }
     qt::applyDirtyRecords();
-    if (queue.empty()) {
+    if (!detail::eventsQueued()) {
         if (timeoutMs == 0) {
             QCoreApplication::processEvents(QEventLoop::AllEvents);
             qt::applyDirtyRecords();
@@ -180,30 +150,13 @@ int eventWait(int timeoutMs) {
                 QObject::connect(&timer, &QTimer::timeout, [&expired] { expired = true; });
                 timer.start(timeoutMs);
             }
-            while (queue.empty() && !expired && qt::ready() && !terminationRequested()) {
+            while (!detail::eventsQueued() && !expired && qt::ready() && !terminationRequested()) {
                 QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
                 qt::applyDirtyRecords();
             }
         }
     }
-    if (queue.empty() && terminationRequested()) {
-        lastEvent = qt::QueuedEvent{EventTerminate, 0, 0, 0, -1};
-        return EventTerminate;
-    }
-    return takeEvent() ? lastEvent.code : EventNone;
-}
-
-int eventControl() {
-    return lastEvent.control;
-}
-int eventType() {
-    return lastEvent.type;
-}
-int eventMenuItem() {
-    return lastEvent.menuItem;
-}
-int eventWindow() {
-    return lastEvent.window;
+    return detail::handOutNext();
 }
 
 int pointerX(int window) {

@@ -2,6 +2,7 @@
 // Everything here runs on the GUI thread unless a comment says otherwise.
 #pragma once
 
+#include "toolkit/event_queue.h"
 #include "toolkit/toolkit.h"
 
 #include <functional>
@@ -19,19 +20,11 @@ bool ready();
 
 // ---- Events (qt_events.cpp) -----------------------------------------------------------------
 
-struct QueuedEvent {
-    int code = EventNone;
-    int control = 0;
-    int type = 0;
-    int menuItem = 0;
-    int window = -1;
-};
-
-// Appends an event to the program's queue (widget signals call this).
-void postEvent(const QueuedEvent& event);
-// A closed window's pending events go with it.
-void dropEventsOfWindow(int window);
-void clearEvents();
+// The queue itself is the toolkit's own (event_queue.h); widget signals append to it.
+using detail::clearEvents;
+using detail::dropEventsOfWindow;
+using detail::postEvent;
+using detail::QueuedEvent;
 // Follows the mouse through an application-wide event filter (see pointerX).
 void pointerTrackingStart();
 void pointerTrackingEnd();

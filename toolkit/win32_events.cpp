@@ -1,30 +1,15 @@
-// The program's event queue, eventWait and the pointer position on Win32.
+// eventWait and the pointer position on Win32.
 //
-// Window procedures append to one FIFO queue on the GUI thread; eventWait hands the events out
-// oldest first. While the queue is empty it sleeps in MsgWaitForMultipleObjects until a message
-// arrives (a click, a repaint, or the acquisition thread's wake-up after it changed the control
-// record, or a request to end the program) or the time is up.
+// Window procedures append to the program's event queue (event_queue.h) on the GUI thread;
+// eventWait hands the events out oldest first. While the queue is empty it sleeps in
+// MsgWaitForMultipleObjects until a message arrives (a click, a repaint, or the acquisition
+// thread's wake-up after it changed the control record, or a request to end the program) or the
+// time is up.
 #include "toolkit/win32_internal.h"
-
-#include <algorithm>
-#include <deque>
 
 namespace veltrace::toolkit {
 
 namespace {
-
-std::deque<win32::QueuedEvent> queue;
-win32::QueuedEvent lastEvent;
-
-bool takeEvent() {
-    if (queue.empty()) {
-        lastEvent = win32::QueuedEvent{};
-        return false;
-    }
-    lastEvent = queue.front();
-    queue.pop_front();
-    return true;
-}
 
 // Tab and Shift+Tab move the focus between the controls of the window that has it.
 bool dialogNavigation(MSG& message) {
@@ -63,19 +48,6 @@ int pointerCoordinate(int window, bool horizontal) {
 
 namespace win32 {
 
-void postEvent(const QueuedEvent& event) {
-    queue.push_back(event);
-}
-
-void dropEventsOfWindow(int window) {
-    std::erase_if(queue, [window](const QueuedEvent& event) { return event.window == window; });
-}
-
-void clearEvents() {
-    queue.clear();
-    lastEvent = QueuedEvent{};
-}
-
 void pumpMessages() {
     MSG message;
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
@@ -90,19 +62,17 @@ void pumpMessages() {
 
 int eventWait(int timeoutMs) {
     if (terminationRequested()) {
-        lastEvent = win32::QueuedEvent{EventTerminate, 0, 0, 0, -1};
-        return EventTerminate;
+        return detail::handOutTermination();
     }
     if (!win32::ready()) {
-        lastEvent = win32::QueuedEvent{};
-        return EventNone;
+        return detail::handOutNothing();
     }
     win32::applyDirtyRecords();
     const ULONGLONG start = GetTickCount64();
     for (;;) {
         win32::pumpMessages();
         win32::applyDirtyRecords();
-        if (!queue.empty() || timeoutMs == 0 || !win32::ready() || terminationRequested()) {
+        if (detail::eventsQueued() || timeoutMs == 0 || !win32::ready() || terminationRequested()) {
             break;
         }
         DWORD wait = INFINITE;
@@ -117,24 +87,7 @@ int eventWait(int timeoutMs) {
         // already seen by an earlier peek count as new input (MWMO_INPUTAVAILABLE).
         MsgWaitForMultipleObjectsEx(0, nullptr, wait, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
     }
-    if (queue.empty() && terminationRequested()) {
-        lastEvent = win32::QueuedEvent{EventTerminate, 0, 0, 0, -1};
-        return EventTerminate;
-    }
-    return takeEvent() ? lastEvent.code : EventNone;
-}
-
-int eventControl() {
-    return lastEvent.control;
-}
-int eventType() {
-    return lastEvent.type;
-}
-int eventMenuItem() {
-    return lastEvent.menuItem;
-}
-int eventWindow() {
-    return lastEvent.window;
+    return detail::handOutNext();
 }
 
 int pointerX(int window) {

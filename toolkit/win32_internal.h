@@ -2,6 +2,7 @@
 // the GUI thread (the thread that called toolkitInit) unless a comment says otherwise.
 #pragma once
 
+#include "toolkit/event_queue.h"
 #include "toolkit/toolkit.h"
 
 #include <windows.h>
@@ -25,17 +26,11 @@ inline constexpr wchar_t ImageClass[] = L"VeltraceImage";
 
 // ---- Events (win32_events.cpp) --------------------------------------------------------------
 
-struct QueuedEvent {
-    int code = EventNone;
-    int control = 0;
-    int type = 0;
-    int menuItem = 0;
-    int window = -1;
-};
-
-void postEvent(const QueuedEvent& event);
-void dropEventsOfWindow(int window);
-void clearEvents();
+// The queue itself is the toolkit's own (event_queue.h); window procedures append to it.
+using detail::clearEvents;
+using detail::dropEventsOfWindow;
+using detail::postEvent;
+using detail::QueuedEvent;
 // Dispatches every message waiting for this thread (the test driver uses it too).
 void pumpMessages();
 
