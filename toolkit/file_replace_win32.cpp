@@ -2,6 +2,7 @@
 // there, so the finished file is flushed to the disk and moved over the final name with
 // MoveFileExW. Names are Latin-1 bytes; the wide calls get them as UTF-16.
 #include "toolkit/file_replace.h"
+#include "toolkit/win32_internal.h"
 
 #include <windows.h>
 
@@ -11,18 +12,7 @@
 
 namespace veltrace::toolkit::detail {
 
-namespace {
-
-std::wstring wide(const std::string& latin1) {
-    std::wstring result;
-    result.reserve(latin1.size());
-    for (const char c : latin1) {
-        result.push_back(static_cast<wchar_t>(static_cast<unsigned char>(c)));
-    }
-    return result;
-}
-
-} // namespace
+using win32::wide;
 
 bool pendingFileOpen(const std::string& target, PendingFile& pending) {
     static std::atomic<unsigned> counter{0};
