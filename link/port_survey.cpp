@@ -20,7 +20,6 @@ struct Listener {
     state::ChannelData channel;
 };
 
-constexpr int PortCount = 16;
 constexpr int ListenStepMs = 10;
 
 } // namespace

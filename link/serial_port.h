@@ -69,6 +69,10 @@ struct AppliedLineSettings {
     bool immediateReads = false;
 };
 
+// The port names: "COM1".."COM16".
+inline constexpr int PortCount = 16;
+// n for "COMn" written without leading zeros, n = 1..PortCount; 0 for any other name.
+int comPortNumber(const std::string& portName);
 // Device path of "COM1".."COM16"; "" for any other name.
 std::string comDevicePath(const std::string& portName);
 

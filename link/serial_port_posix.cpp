@@ -25,27 +25,7 @@ struct SerialPort::Native {
 
 namespace {
 
-constexpr int PortCount = 16;
 constexpr std::size_t ReadPiece = 256;
-
-// "COM" followed by 1..16 written without leading zeros; 0 for anything else.
-int comPortNumber(const std::string& portName) {
-    if (portName.size() < 4 || portName.size() > 5 || portName.compare(0, 3, "COM") != 0) {
-        return 0;
-    }
-    if (portName[3] == '0') {
-        return 0;
-    }
-    int number = 0;
-    for (std::size_t i = 3; i < portName.size(); ++i) {
-        const char c = portName[i];
-        if (c < '0' || c > '9') {
-            return 0;
-        }
-        number = number * 10 + (c - '0');
-    }
-    return number >= 1 && number <= PortCount ? number : 0;
-}
 
 std::string fixedDevicePath(int number) {
     if (number <= 4) {
@@ -268,17 +248,6 @@ PortPresence portPresence(const std::string& devicePath) {
     }
     close(fd);
     return presence;
-}
-
-std::vector<std::string> probePorts() {
-    std::vector<std::string> names;
-    for (int n = 1; n <= PortCount; ++n) {
-        const std::string name = "COM" + std::to_string(n);
-        if (portPresence(comDevicePath(name)) != PortPresence::Missing) {
-            names.push_back(name);
-        }
-    }
-    return names;
 }
 
 SerialPort::SerialPort(std::unique_ptr<Native> native) : native_(std::move(native)) {}
