@@ -25,7 +25,7 @@ namespace {
     std::_Exit(ExitNoWindowSystem);
 }
 
-// Starts the toolkit, saying so when no window system can be reached; harmless to call again.
+// Starts the toolkit, saying so when no window system can be reached.
 bool windowSystemReady() {
     // SIGTERM, SIGINT and SIGHUP (on Windows: the console's Ctrl-C and close, the end of the
     // session) end the program through its own end sequence, like Quit.
@@ -41,12 +41,9 @@ bool windowSystemReady() {
     return true;
 }
 
-} // namespace
-
-int startUpSequence() {
-    if (!windowSystemReady()) {
-        return -1;
-    }
+// Everything after the toolkit's start: 1 with the main window up and the device connected, 0
+// when the main window could not be opened (the toolkit is then ended).
+int openProgramWindow() {
     state::resetScopeState();
     probePorts();
     tk::fontLoad(FontCapture, display::CaptureFontFace, display::CaptureFontPoints);
@@ -72,6 +69,15 @@ int startUpSequence() {
     return 1;
 }
 
+} // namespace
+
+int startUpSequence() {
+    if (!windowSystemReady()) {
+        return -1;
+    }
+    return openProgramWindow();
+}
+
 void endSequence() {
     // The worker gets 100 ms to see the request and close its port; one that does not is ended
     // with the process.
@@ -91,10 +97,9 @@ int startUp() {
         tk::toolkitEnd();
         return ExitStreamUnavailable;
     }
-    const int started = startUpSequence();
-    if (started <= 0) {
+    if (openProgramWindow() == 0) {
         finishStream();
-        return started < 0 ? ExitNoWindowSystem : 0;
+        return 0;
     }
     runEventLoop();
     endSequence();
