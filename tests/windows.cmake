@@ -21,7 +21,8 @@ veltrace_windows_tests(tests_state
 veltrace_windows_tests(tests_toolkit
     SOURCES toolkit/date_test.cpp toolkit/text_test.cpp toolkit/line_test.cpp
             toolkit/image_test.cpp toolkit/thread_test.cpp toolkit/png_test.cpp
-            toolkit/pause_test.cpp toolkit/gui_events_test.cpp toolkit/gui_threaded_test.cpp
+            toolkit/pause_test.cpp toolkit/glyph_table_test.cpp toolkit/gui_events_test.cpp
+            toolkit/gui_threaded_test.cpp
             driver/gui_driver_win32.cpp
     LIBRARIES veltrace_toolkit)
 veltrace_windows_tests(tests_display

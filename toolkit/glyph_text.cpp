@@ -5,15 +5,85 @@
 // on. The blend is Qt's 16-bit one: source and destination are widened to 16 bits per channel,
 // mixed with the coverage widened the same way, and narrowed again with rounding.
 #include "toolkit/glyph_text.h"
+#include "toolkit/glyph_data.h"
 
 #include <algorithm>
 #include <cstring>
 
 namespace veltrace::toolkit::detail {
 
-extern const GlyphFace sans11Face; // glyphs_sans_11.cpp
-
 namespace {
+
+constexpr char FileMark[8] = {'V', 'T', 'G', 'L', 'Y', 'P', 'H', '1'};
+
+class Writer {
+  public:
+    void bytes(const void* data, std::size_t size) {
+        const auto* first = static_cast<const std::uint8_t*>(data);
+        out_.insert(out_.end(), first, first + size);
+    }
+    void u8(std::uint8_t value) { out_.push_back(value); }
+    void u16(std::uint16_t value) {
+        u8(static_cast<std::uint8_t>(value));
+        u8(static_cast<std::uint8_t>(value >> 8));
+    }
+    void u32(std::uint32_t value) {
+        u16(static_cast<std::uint16_t>(value));
+        u16(static_cast<std::uint16_t>(value >> 16));
+    }
+    void text(const std::string& value) {
+        u16(static_cast<std::uint16_t>(value.size()));
+        bytes(value.data(), value.size());
+    }
+    std::vector<std::uint8_t> take() { return std::move(out_); }
+
+  private:
+    std::vector<std::uint8_t> out_;
+};
+
+// Reads what the writer wrote; after the first read past the end every read gives 0 and
+// `ok()` stays false.
+class Reader {
+  public:
+    explicit Reader(std::span<const std::uint8_t> data) : data_(data) {}
+    bool ok() const { return ok_; }
+    bool atEnd() const { return at_ == data_.size(); }
+    std::size_t left() const { return data_.size() - at_; }
+    std::span<const std::uint8_t> bytes(std::size_t size) {
+        if (!ok_ || size > left()) {
+            ok_ = false;
+            return {};
+        }
+        const auto part = data_.subspan(at_, size);
+        at_ += size;
+        return part;
+    }
+    std::uint8_t u8() {
+        const auto part = bytes(1);
+        return part.empty() ? 0 : part[0];
+    }
+    std::uint16_t u16() {
+        const std::uint16_t low = u8();
+        return static_cast<std::uint16_t>(low | (u8() << 8));
+    }
+    std::uint32_t u32() {
+        const std::uint32_t low = u16();
+        return low | (static_cast<std::uint32_t>(u16()) << 16);
+    }
+    std::string text() {
+        const auto part = bytes(u16());
+        return std::string(part.begin(), part.end());
+    }
+
+  private:
+    std::span<const std::uint8_t> data_;
+    std::size_t at_ = 0;
+    bool ok_ = true;
+};
+
+bool kerningBefore(const KerningPair& a, const KerningPair& b) {
+    return a.first != b.first ? a.first < b.first : a.second < b.second;
+}
 
 bool sameFamily(const std::string& a, const char* b) {
     const std::size_t length = std::strlen(b);
@@ -34,10 +104,7 @@ bool sameFamily(const std::string& a, const char* b) {
 int kerningOf(const GlyphFace& face, std::uint8_t first, std::uint8_t second) {
     const KerningPair* end = face.kerning + face.kerningCount;
     const KerningPair* found =
-        std::lower_bound(face.kerning, end, KerningPair{first, second, 0},
-                         [](const KerningPair& a, const KerningPair& b) {
-                             return a.first != b.first ? a.first < b.first : a.second < b.second;
-                         });
+        std::lower_bound(face.kerning, end, KerningPair{first, second, 0}, kerningBefore);
     return found != end && found->first == first && found->second == second ? found->adjust64 : 0;
 }
 
@@ -53,9 +120,127 @@ std::uint8_t narrow16(std::uint32_t x) {
 
 } // namespace
 
+std::vector<std::uint8_t> encodeGlyphFace(const GlyphFace& face, const std::string& note) {
+    Writer out;
+    out.bytes(FileMark, sizeof FileMark);
+    out.text(note);
+    out.text(face.family);
+    out.u16(static_cast<std::uint16_t>(face.pixelSize));
+    out.u16(static_cast<std::uint16_t>(face.ascent));
+    out.u16(static_cast<std::uint16_t>(face.subpixelSteps));
+    for (int byte = 0; byte < 256; ++byte) {
+        out.u32(static_cast<std::uint32_t>(face.advance64[byte]));
+    }
+    std::size_t coverageSize = 0;
+    for (int i = 0; i < 256 * face.subpixelSteps; ++i) {
+        const GlyphImage& glyph = face.glyphs[i];
+        out.u16(static_cast<std::uint16_t>(glyph.left));
+        out.u16(static_cast<std::uint16_t>(glyph.top));
+        out.u16(glyph.width);
+        out.u16(glyph.height);
+        out.u32(glyph.offset);
+        coverageSize = std::max<std::size_t>(coverageSize, glyph.offset + std::size_t{glyph.width} *
+                                                                              glyph.height);
+    }
+    out.u32(static_cast<std::uint32_t>(coverageSize));
+    out.bytes(face.coverage, coverageSize);
+    out.u32(static_cast<std::uint32_t>(face.kerningCount));
+    for (std::size_t i = 0; i < face.kerningCount; ++i) {
+        out.u8(face.kerning[i].first);
+        out.u8(face.kerning[i].second);
+        out.u16(static_cast<std::uint16_t>(face.kerning[i].adjust64));
+    }
+    return out.take();
+}
+
+std::unique_ptr<LoadedGlyphFace> decodeGlyphFace(std::span<const std::uint8_t> bytes,
+                                                 std::string& error) {
+    Reader in(bytes);
+    const auto mark = in.bytes(sizeof FileMark);
+    if (!in.ok() || std::memcmp(mark.data(), FileMark, sizeof FileMark) != 0) {
+        error = "not a glyph table (no VTGLYPH1 mark)";
+        return nullptr;
+    }
+    auto loaded = std::make_unique<LoadedGlyphFace>();
+    loaded->note = in.text();
+    loaded->family = in.text();
+    const int pixelSize = in.u16();
+    const int ascent = in.u16();
+    const int steps = in.u16();
+    if (!in.ok() || loaded->family.empty() || pixelSize == 0 || steps < 1 || steps > 64) {
+        error = "the header is short or names no family, size or steps";
+        return nullptr;
+    }
+    loaded->advance64.resize(256);
+    for (std::int32_t& advance : loaded->advance64) {
+        advance = static_cast<std::int32_t>(in.u32());
+    }
+    loaded->glyphs.resize(256 * static_cast<std::size_t>(steps));
+    for (GlyphImage& glyph : loaded->glyphs) {
+        glyph.left = static_cast<std::int16_t>(in.u16());
+        glyph.top = static_cast<std::int16_t>(in.u16());
+        glyph.width = in.u16();
+        glyph.height = in.u16();
+        glyph.offset = in.u32();
+    }
+    const std::uint32_t coverageSize = in.u32();
+    if (!in.ok() || coverageSize > in.left()) {
+        error = "the file ends inside the glyphs or their coverage";
+        return nullptr;
+    }
+    const auto coverage = in.bytes(coverageSize);
+    loaded->coverage.assign(coverage.begin(), coverage.end());
+    for (const GlyphImage& glyph : loaded->glyphs) {
+        if (std::uint64_t{glyph.offset} + std::uint64_t{glyph.width} * glyph.height >
+            coverageSize) {
+            error = "a glyph's box lies outside the coverage";
+            return nullptr;
+        }
+    }
+    const std::uint32_t pairs = in.u32();
+    if (!in.ok() || in.left() != std::uint64_t{pairs} * 4) {
+        error = "the kerning pairs do not fill the rest of the file";
+        return nullptr;
+    }
+    loaded->kerning.resize(pairs);
+    for (KerningPair& pair : loaded->kerning) {
+        pair.first = in.u8();
+        pair.second = in.u8();
+        pair.adjust64 = static_cast<std::int16_t>(in.u16());
+    }
+    if (!std::is_sorted(loaded->kerning.begin(), loaded->kerning.end(), kerningBefore)) {
+        error = "the kerning pairs are not sorted";
+        return nullptr;
+    }
+    // The lookup needs one element to point at even when there are no pairs.
+    if (loaded->kerning.empty()) {
+        loaded->kerning.push_back(KerningPair{255, 255, 0});
+    }
+    loaded->face = GlyphFace{loaded->family.c_str(),
+                             pixelSize,
+                             ascent,
+                             steps,
+                             loaded->advance64.data(),
+                             loaded->glyphs.data(),
+                             loaded->coverage.data(),
+                             loaded->kerning.data(),
+                             pairs};
+    return loaded;
+}
+
+const GlyphFace* embeddedSans11Face() {
+    // Read on first use, from whichever thread draws first; C++ makes that one read.
+    static const std::unique_ptr<LoadedGlyphFace> loaded = [] {
+        std::string error;
+        return decodeGlyphFace(sans11GlyphData, error);
+    }();
+    return loaded ? &loaded->face : nullptr;
+}
+
 const GlyphFace* glyphFaceFor(const std::string& family, int pixelSize) {
-    if (pixelSize == sans11Face.pixelSize && sameFamily(family, sans11Face.family)) {
-        return &sans11Face;
+    const GlyphFace* face = embeddedSans11Face();
+    if (face != nullptr && pixelSize == face->pixelSize && sameFamily(family, face->family)) {
+        return face;
     }
     return nullptr;
 }

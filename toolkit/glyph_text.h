@@ -2,14 +2,18 @@
 //
 // The Linux build draws capture texts with Qt (FreeType, Liberation Sans for "Arial"); other
 // backends draw the same font at the same size from a table made from exactly those renderings
-// (tests/tools/make_glyph_table.cpp), placed and blended the way Qt's raster engine does, so a
-// capture file has the same pixels on every platform. A Linux test holds the two side by side.
+// (tests/tools/make_glyph_table.cpp writes assets/glyphs_sans_11.bin, which the build embeds),
+// placed and blended the way Qt's raster engine does, so a capture file has the same pixels on
+// every platform. A Linux test holds the two side by side.
 #pragma once
 
 #include "toolkit/toolkit.h"
 
 #include <cstdint>
+#include <memory>
+#include <span>
 #include <string>
+#include <vector>
 
 namespace veltrace::toolkit::detail {
 
@@ -41,6 +45,44 @@ struct GlyphFace {
     const KerningPair* kerning;    // sorted by (first, second)
     std::size_t kerningCount;
 };
+
+// A face read from its data file, owning the arrays its GlyphFace points into (so it is
+// neither copied nor moved).
+struct LoadedGlyphFace {
+    std::string note;
+    std::string family;
+    std::vector<std::int32_t> advance64;
+    std::vector<GlyphImage> glyphs;
+    std::vector<std::uint8_t> coverage;
+    std::vector<KerningPair> kerning;
+    GlyphFace face{};
+
+    LoadedGlyphFace() = default;
+    LoadedGlyphFace(const LoadedGlyphFace&) = delete;
+    LoadedGlyphFace& operator=(const LoadedGlyphFace&) = delete;
+};
+
+// The data file of a face, all numbers little-endian:
+//   "VTGLYPH1"                                  8 bytes
+//   u16 note length, note (where it came from)  for people; the program does not use it
+//   u16 family length, family (ASCII)
+//   u16 pixel size, u16 ascent, u16 sub-pixel steps (1..64)
+//   i32 advance64[256]
+//   per byte value and step (256 * steps): i16 left, i16 top, u16 width, u16 height,
+//       u32 offset into the coverage
+//   u32 coverage size, coverage bytes
+//   u32 kerning pairs, per pair: u8 first, u8 second, i16 adjust64 (sorted by first, second)
+// and nothing after it.
+std::vector<std::uint8_t> encodeGlyphFace(const GlyphFace& face, const std::string& note);
+
+// Null with a reason in `error` when the bytes are not a whole, consistent face: a wrong mark,
+// a short or overlong file, a glyph box outside the coverage, unsorted kerning pairs.
+std::unique_ptr<LoadedGlyphFace> decodeGlyphFace(std::span<const std::uint8_t> bytes,
+                                                 std::string& error);
+
+// The capture font's table as embedded in the program (glyph_data.h), read once; null if the
+// embedded bytes are damaged, and then text in that font is drawn by the backend's own means.
+const GlyphFace* embeddedSans11Face();
 
 // The table for a family (compared without regard to case) at a pixel size, or null.
 const GlyphFace* glyphFaceFor(const std::string& family, int pixelSize);
