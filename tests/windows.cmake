@@ -65,3 +65,15 @@ if(VELTRACE_PTY_FAR_SIDE)
     set_tests_properties(tests_serial_line PROPERTIES TIMEOUT 120
                          ENVIRONMENT VELTRACE_WINE_COM5=${line_link})
 endif()
+
+# The built program file's own resources: icon 1 and the version, read back as Windows reads them.
+add_executable(tests_program_file windows/program_file_win32_test.cpp test_main_win32.cpp)
+target_link_libraries(tests_program_file PRIVATE veltrace_app gtest version)
+add_dependencies(tests_program_file veltrace)
+target_compile_definitions(tests_program_file PRIVATE
+    VELTRACE_PROGRAM_FILE="$<TARGET_FILE:veltrace>"
+    VELTRACE_LICENSE_FILE="Z:${CMAKE_SOURCE_DIR}/LICENSE"
+    VELTRACE_VERSION_MAJOR=${PROJECT_VERSION_MAJOR}
+    VELTRACE_VERSION_MINOR=${PROJECT_VERSION_MINOR})
+add_test(NAME tests_program_file COMMAND tests_program_file)
+set_tests_properties(tests_program_file PROPERTIES TIMEOUT 120)

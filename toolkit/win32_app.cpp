@@ -17,6 +17,16 @@ bool started = false;
 bool classesRegistered = false;
 StartFailureHandler startFailureHandler;
 
+// The program file's icon 1 at a size the system asks for (shared: the system frees it).
+HICON programFileIcon(int widthMetric, int heightMetric) {
+    if (!win32::programFileHasIcon()) {
+        return nullptr;
+    }
+    return static_cast<HICON>(LoadImageW(win32::instance(), MAKEINTRESOURCEW(1), IMAGE_ICON,
+                                         GetSystemMetrics(widthMetric),
+                                         GetSystemMetrics(heightMetric), LR_SHARED));
+}
+
 bool registerClasses() {
     if (classesRegistered) {
         return true;
@@ -26,6 +36,10 @@ bool registerClasses() {
     window.style = CS_DBLCLKS;
     window.lpfnWndProc = win32::windowProcedure;
     window.hInstance = win32::instance();
+    // Top-level windows carry the program file's own icon, in the sizes of the title bar and of
+    // the task switcher.
+    window.hIcon = programFileIcon(SM_CXICON, SM_CYICON);
+    window.hIconSm = programFileIcon(SM_CXSMICON, SM_CYSMICON);
     window.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
     window.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     window.lpszClassName = win32::WindowClass;
@@ -58,6 +72,11 @@ bool ready() {
 
 HINSTANCE instance() {
     return GetModuleHandleW(nullptr);
+}
+
+bool programFileHasIcon() {
+    constexpr WORD GroupIcon = 14; // RT_GROUP_ICON, whose macro is not the wide kind
+    return FindResourceW(instance(), MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(GroupIcon)) != nullptr;
 }
 
 HFONT guiFont() {

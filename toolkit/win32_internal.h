@@ -16,6 +16,8 @@ namespace veltrace::toolkit::win32 {
 // True between a successful toolkitInit and toolkitEnd.
 bool ready();
 HINSTANCE instance();
+// Whether the program file has its icon resource (number 1); test programs have none.
+bool programFileHasIcon();
 // The platform's default GUI font, which every control uses.
 HFONT guiFont();
 // Latin-1 bytes as UTF-16 (each byte is its own code point), for the wide calls.

@@ -272,6 +272,11 @@ void windowIconSet(int number, Handle image) {
     if (entry == nullptr || !picture || picture->width <= 0 || picture->height <= 0) {
         return;
     }
+    // A program file with its own icon shows that one (the window class carries it at every size
+    // the system asks for, drawn by the same code); the picture is for programs without one.
+    if (win32::programFileHasIcon()) {
+        return;
+    }
     const HBITMAP colour = win32::bitmapOf(*picture);
     // An all-zero mask: every pixel of the picture is shown.
     const std::vector<BYTE> opaque(
