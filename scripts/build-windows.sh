@@ -89,13 +89,29 @@ version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build_dir/CMakeCache.tx
 zip_file=$build_dir/veltrace-$version-windows-x64.zip
 rm -f "$zip_file"
 (cd "$build_dir" && cpack -G ZIP >/dev/null)
-# A user unpacks it into a folder of their choice: the program and its guide at the top, nothing
-# else.
+# A user unpacks it into a folder of their choice: the program, its guide, its licence and the
+# notices of the libraries built into it at the top, nothing else; the texts with Windows line
+# ends, so every editor shows their lines.
+expected="LICENSE.txt readme.txt third-party-notices.txt veltrace.exe "
 zip_entries=$(unzip -Z1 "$zip_file" | sort | tr '\n' ' ')
-if [ "$zip_entries" != "readme.txt veltrace.exe " ]; then
-    echo "build-windows: $zip_file holds: $zip_entries(expected readme.txt and veltrace.exe)" >&2
+if [ "$zip_entries" != "$expected" ]; then
+    echo "build-windows: $zip_file holds: $zip_entries(expected $expected)" >&2
     exit 1
 fi
+for text in LICENSE.txt readme.txt third-party-notices.txt; do
+    lines=$(unzip -p "$zip_file" "$text" | wc -l)
+    crlf_lines=$(unzip -p "$zip_file" "$text" | grep -c $'\r$' || true)
+    if [ "$lines" -lt 3 ] || [ "$crlf_lines" != "$lines" ]; then
+        echo "build-windows: $text in the zip has $crlf_lines of $lines lines ending in CR LF" >&2
+        exit 1
+    fi
+done
+for library in libpng zlib MinGW-w64 winpthreads "GCC RUNTIME LIBRARY EXCEPTION"; do
+    if ! unzip -p "$zip_file" third-party-notices.txt | grep -q "$library"; then
+        echo "build-windows: third-party-notices.txt says nothing of $library" >&2
+        exit 1
+    fi
+done
 ls "$build_dir"/veltrace.exe "$zip_file"
 
 if [ "${SKIP_TESTS:-0}" != 1 ] && [ "${VELTRACE_BUILD_TESTS:-ON}" = ON ]; then
