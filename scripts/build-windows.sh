@@ -17,7 +17,7 @@ step() { printf '== %s (%ss)\n' "$1" "$SECONDS"; }
 
 step "packages"
 packages=(g++ g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 dpkg-dev cmake ninja-build
-          googletest xvfb xauth zip unzip)
+          googletest xvfb xauth zip unzip nsis)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -112,7 +112,11 @@ for library in libpng zlib MinGW-w64 winpthreads "GCC RUNTIME LIBRARY EXCEPTION"
         exit 1
     fi
 done
-ls "$build_dir"/veltrace.exe "$zip_file"
+# The installer (packaging/windows/NSIS.template.in), tried under Wine with the tests.
+setup_file=$build_dir/veltrace-$version-setup-x64.exe
+rm -f "$setup_file"
+(cd "$build_dir" && cpack -G NSIS >/dev/null)
+ls "$build_dir"/veltrace.exe "$zip_file" "$setup_file"
 
 if [ "${SKIP_TESTS:-0}" != 1 ] && [ "${VELTRACE_BUILD_TESTS:-ON}" = ON ]; then
     step "tests under Wine"

@@ -27,3 +27,15 @@ endforeach()
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_FILE_NAME "veltrace-${PROJECT_VERSION}-windows-x64")
 set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+
+# `cpack -G NSIS` makes the installer veltrace-<version>-setup-x64.exe from NSIS.template.in here
+# (Debian's nsis, 64-bit stubs). scripts/check-installer.sh tries it under Wine.
+list(APPEND CMAKE_MODULE_PATH ${CMAKE_CURRENT_LIST_DIR})
+set(CPACK_PACKAGE_INSTALL_DIRECTORY Veltrace)
+set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY Veltrace)
+set(CPACK_VELTRACE_VERSION4 "${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.0.0")
+set(CPACK_VELTRACE_COPYRIGHT "${VELTRACE_COPYRIGHT}")
+set(CPACK_VELTRACE_ICON "${VELTRACE_ICON_FILE}")
+# Where the Start-menu shortcut starts the program (readme.txt says so).
+set(CPACK_VELTRACE_WORKING_FOLDER "%USERPROFILE%")
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/cpack-options.cmake)
