@@ -124,6 +124,9 @@ if [ "${SKIP_TESTS:-0}" != 1 ] && [ "${VELTRACE_BUILD_TESTS:-ON}" = ON ]; then
     status=0
     ctest --test-dir "$build_dir" --output-on-failure --timeout 600 ${TEST_FILTER:+-R "$TEST_FILTER"} || status=$?
     scripts/wine-run.sh --stop
+    # The installer, tried in a Wine prefix of its own.
+    step "installer under Wine"
+    scripts/check-installer.sh "$build_dir" || status=$?
     # The test cases inside those programs, as GoogleTest reported them.
     log=$build_dir/Testing/Temporary/LastTest.log
     passed=$(grep -c '^\[       OK \]' "$log" || true)

@@ -77,3 +77,9 @@ target_compile_definitions(tests_program_file PRIVATE
     VELTRACE_VERSION_MINOR=${PROJECT_VERSION_MINOR})
 add_test(NAME tests_program_file COMMAND tests_program_file)
 set_tests_properties(tests_program_file PROPERTIES TIMEOUT 120)
+
+# Reads a shell shortcut as Windows does and looks for the program's window, for the installer's
+# check (scripts/check-installer.sh).
+add_executable(installer-probe windows/installer_probe_win32.cpp)
+target_link_options(installer-probe PRIVATE -municode)
+target_link_libraries(installer-probe PRIVATE ole32 uuid)
