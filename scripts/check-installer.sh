@@ -9,7 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
-packages=(wine wine64 unzip coreutils grep)
+packages=(wine wine64 unzip coreutils findutils diffutils grep sed)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
