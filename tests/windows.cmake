@@ -67,7 +67,10 @@ if(VELTRACE_PTY_FAR_SIDE)
 endif()
 
 # The built program file's own resources: icon 1 and the version, read back as Windows reads them.
-add_executable(tests_program_file windows/program_file_win32_test.cpp test_main_win32.cpp)
+# It carries the program's resources itself, so its windows show what the program's do.
+add_executable(tests_program_file windows/program_file_win32_test.cpp test_main_win32.cpp
+                                  ${CMAKE_SOURCE_DIR}/app/veltrace.rc)
+target_include_directories(tests_program_file PRIVATE ${CMAKE_BINARY_DIR}/generated)
 target_link_libraries(tests_program_file PRIVATE veltrace_app gtest version)
 add_dependencies(tests_program_file veltrace)
 target_compile_definitions(tests_program_file PRIVATE

@@ -1,7 +1,11 @@
 // The built veltrace.exe as Windows shows it, read back from the file with the system's own
 // resource functions: icon 1 is the program's icon, drawn by its own code, at every size from 16
-// to 256 pixels, and the version resource names the program, its version and its licence.
+// to 256 pixels, and the version resource names the program, its version and its licence. This
+// test program carries the same resources (app/veltrace.rc), so it also shows that a window takes
+// its icon from them.
 #include "app/program_icon.h"
+#include "toolkit/toolkit.h"
+#include "toolkit/win32_access.h"
 
 #include <gtest/gtest.h>
 
@@ -197,6 +201,70 @@ TEST(ProgramFileVersion, NamesTheProgramItsVersionAndItsLicence) {
     }
     ASSERT_FALSE(copyright.empty()) << "no copyright line in " << VELTRACE_LICENSE_FILE;
     EXPECT_EQ(text(L"LegalCopyright"), copyright);
+}
+
+// The pixels of an icon's colour bitmap, top row first, as red, green, blue.
+std::vector<std::uint8_t> iconPixels(HICON icon, int& size) {
+    ICONINFO info{};
+    if (icon == nullptr || !GetIconInfo(icon, &info)) {
+        return {};
+    }
+    BITMAP bitmap{};
+    GetObjectW(info.hbmColor, sizeof bitmap, &bitmap);
+    size = bitmap.bmWidth;
+    BITMAPINFO header{};
+    header.bmiHeader.biSize = sizeof header.bmiHeader;
+    header.bmiHeader.biWidth = bitmap.bmWidth;
+    header.bmiHeader.biHeight = -bitmap.bmHeight;
+    header.bmiHeader.biPlanes = 1;
+    header.bmiHeader.biBitCount = 32;
+    header.bmiHeader.biCompression = BI_RGB;
+    std::vector<std::uint8_t> bgra(static_cast<std::size_t>(bitmap.bmWidth) * bitmap.bmHeight * 4);
+    const HDC screen = GetDC(nullptr);
+    const int rows =
+        GetDIBits(screen, info.hbmColor, 0, bitmap.bmHeight, bgra.data(), &header, DIB_RGB_COLORS);
+    ReleaseDC(nullptr, screen);
+    DeleteObject(info.hbmColor);
+    DeleteObject(info.hbmMask);
+    if (rows != bitmap.bmHeight) {
+        return {};
+    }
+    std::vector<std::uint8_t> rgb;
+    for (std::size_t i = 0; i < bgra.size(); i += 4) {
+        rgb.insert(rgb.end(), {bgra[i + 2], bgra[i + 1], bgra[i]});
+    }
+    return rgb;
+}
+
+TEST(ProgramWindow, ShowsIconOneAtTheSizesTheSystemAsksFor) {
+    namespace tk = veltrace::toolkit;
+    ASSERT_NE(tk::toolkitInit(), 0);
+    ASSERT_NE(tk::windowOpen(0, 20, 20, 200, 120, "Icon", tk::WindowFixedCaption), 0);
+    // What the program does with its window; a file with icon 1 keeps that one.
+    tk::windowIconSet(0, tk::imageStore(1, app::drawProgramIcon(16)));
+    const HWND window = tk::access::windowHwnd(0);
+    ASSERT_NE(window, nullptr);
+    const struct {
+        WPARAM kind;
+        int classField;
+        int sizeMetric;
+    } icons[] = {{ICON_BIG, GCLP_HICON, SM_CXICON}, {ICON_SMALL, GCLP_HICONSM, SM_CXSMICON}};
+    for (const auto& wanted : icons) {
+        // The icon a window shows: its own if one was given, else its class's.
+        auto icon = reinterpret_cast<HICON>(SendMessageW(window, WM_GETICON, wanted.kind, 0));
+        if (icon == nullptr) {
+            icon = reinterpret_cast<HICON>(GetClassLongPtrW(window, wanted.classField));
+        }
+        int size = 0;
+        const std::vector<std::uint8_t> shown = iconPixels(icon, size);
+        ASSERT_FALSE(shown.empty()) << "no icon of kind " << wanted.kind;
+        EXPECT_EQ(size, GetSystemMetrics(wanted.sizeMetric));
+        const auto drawn = app::drawProgramIcon(size);
+        ASSERT_TRUE(drawn);
+        EXPECT_TRUE(shown == drawn->rgb) << "the " << size << "-pixel icon is not the drawing";
+    }
+    tk::windowClose(0);
+    tk::toolkitEnd();
 }
 
 } // namespace
