@@ -9,7 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
-packages=(wine wine64 unzip coreutils findutils diffutils grep sed)
+packages=(wine wine64 unzip icoutils coreutils findutils diffutils grep sed)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -82,6 +82,20 @@ for text in readme.txt LICENSE.txt third-party-notices.txt; do
     unzip -p "$zip_file" "$text" | cmp -s - "$unix_install/$text" && same=yes
     check "installed $text is the zip's" yes "$same"
 done
+
+# The shipped program is stripped: it must still carry the icon and version resources that
+# tests_program_file checks in the built one, the same bytes each.
+resources() { # FILE: each resource with a checksum of its bytes
+    wrestool -l "$1" | sed 's/offset=0x[0-9a-f]* *//' | while read -r type name language rest; do
+        printf '%s %s %s %s %s\n' "$type" "$name" "$language" "$rest" \
+            "$(wrestool -x --raw "$type" "$name" "$language" "$1" | sha256sum | cut -c1-16)"
+    done
+}
+installed_resources=$(resources "$unix_install/veltrace.exe")
+check "installed veltrace.exe's resources are the built one's" \
+      "$(resources "$build_dir/veltrace.exe")" "$installed_resources"
+check "installed veltrace.exe has icon 1 and a version" "1 1" \
+      "$(grep -c -- '--type=14 --name=1 ' <<<"$installed_resources") $(grep -c -- '--type=16 --name=1 ' <<<"$installed_resources")"
 
 echo "== Start-menu shortcut"
 shortcut_info=$(run "$probe" shortcut "$shortcut" | tr -d '\r' || true)
