@@ -17,7 +17,7 @@ step() { printf '== %s (%ss)\n' "$1" "$SECONDS"; }
 
 step "packages"
 packages=(g++ g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 dpkg-dev cmake ninja-build
-          googletest xvfb xauth zip unzip nsis)
+          googletest xvfb xauth zip unzip nsis icoutils)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
