@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Tries the Windows installer under Wine as the user of a new machine would, in a Wine prefix of
 # its own made afresh: silent install, the installed files, the Start-menu shortcut, the
-# uninstall entry, the installed program's --version, installing again over it, installing and
-# uninstalling while it runs, and the silent uninstall with what it leaves.
+# uninstall entry, the installed program's --version and resources, installing again over it,
+# installing and uninstalling while it runs, the silent uninstall with what it leaves, and a
+# folder of the user's choice that a later install finds again.
 #   scripts/check-installer.sh [BUILD_DIR]   (default build-windows, as scripts/build-windows.sh
 #                                             leaves it: the setup and tests/installer-probe.exe)
 set -euo pipefail
@@ -172,6 +173,20 @@ check "left in the program's folder" "Veltrace.ini " "$(listing "$unix_install" 
 check "shortcut removed" no "$([ -e "$unix_shortcut" ] && echo yes || echo no)"
 check "uninstall entry removed" "" "$(registry_value DisplayName)"
 check "uninstall kept the user's files" "$user_sums" "$(sha256sum "${user_files[@]}" 2>&1)"
+
+echo "== a folder of the user's choice"
+run "$setup" /S '/D=C:\Tools\Veltrace' || true
+unix_tools=$prefix/drive_c/Tools/Veltrace
+check "installed into the chosen folder" "LICENSE.txt Uninstall.exe readme.txt third-party-notices.txt veltrace.exe " \
+      "$(listing "$unix_tools" 2>/dev/null)"
+check "InstallLocation of the chosen folder" 'C:\Tools\Veltrace' "$(registry_value InstallLocation)"
+# Installing again without a folder goes where the installed one is.
+echo "an older guide" >> "$unix_tools/readme.txt"
+run "$setup" /S || true
+same=no
+unzip -p "$zip_file" readme.txt | cmp -s - "$unix_tools/readme.txt" && same=yes
+check "a later install replaced the one in the chosen folder" yes "$same"
+check "a later install put nothing into Program Files" "Veltrace.ini " "$(listing "$unix_install" 2>/dev/null)"
 
 echo "Installer under Wine: $passed checks passed, $failed failed"
 [ "$failed" -eq 0 ]
