@@ -71,6 +71,8 @@ endif()
 add_executable(tests_program_file windows/program_file_win32_test.cpp test_main_win32.cpp
                                   ${CMAKE_SOURCE_DIR}/app/veltrace.rc)
 target_include_directories(tests_program_file PRIVATE ${CMAKE_BINARY_DIR}/generated)
+set_source_files_properties(${CMAKE_SOURCE_DIR}/app/veltrace.rc PROPERTIES OBJECT_DEPENDS
+                            ${CMAKE_BINARY_DIR}/generated/veltrace.ico)
 target_link_libraries(tests_program_file PRIVATE veltrace_app gtest version)
 add_dependencies(tests_program_file veltrace)
 target_compile_definitions(tests_program_file PRIVATE
