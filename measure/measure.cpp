@@ -347,19 +347,29 @@ Spectrum computeSpectrum(std::span<const std::uint8_t> samples, double voltsPerS
     }
     const auto s = samples.first(N);
     const double mean = meanOf(s);
-    // Radix-2 transform of the windowed frame, in bit-reversed order first.
-    std::array<std::complex<double>, N> x{};
-    double windowSum = 0.0;
-    constexpr int Bits = std::countr_zero(N);
-    for (std::size_t i = 0; i < N; ++i) {
-        // The periodic Hann window: its coherent gain is exactly one half.
-        const double w = 0.5 * (1.0 - std::cos(2.0 * std::numbers::pi * i / N));
-        windowSum += w;
-        std::size_t j = 0;
-        for (int b = 0; b < Bits; ++b) {
-            j |= ((i >> b) & 1u) << (Bits - 1 - b);
+    // The periodic Hann window (its coherent gain is exactly one half) and the bit-reversed
+    // order of the radix-2 transform, worked out once.
+    struct Tables {
+        std::array<double, N> window{};
+        std::array<std::size_t, N> reversed{};
+        double windowSum = 0.0;
+    };
+    static const Tables tables = [] {
+        Tables t;
+        constexpr int Bits = std::countr_zero(N);
+        for (std::size_t i = 0; i < N; ++i) {
+            t.window[i] = 0.5 * (1.0 - std::cos(2.0 * std::numbers::pi * i / N));
+            t.windowSum += t.window[i];
+            for (int b = 0; b < Bits; ++b) {
+                t.reversed[i] |= ((i >> b) & 1u) << (Bits - 1 - b);
+            }
         }
-        x[j] = (s[i] - mean) * voltsPerStep * w;
+        return t;
+    }();
+    const double windowSum = tables.windowSum;
+    std::array<std::complex<double>, N> x{};
+    for (std::size_t i = 0; i < N; ++i) {
+        x[tables.reversed[i]] = (s[i] - mean) * voltsPerStep * tables.window[i];
     }
     for (std::size_t length = 2; length <= N; length *= 2) {
         const std::complex<double> step = std::polar(1.0, -2.0 * std::numbers::pi / length);
