@@ -278,6 +278,41 @@ TEST_F(Commands, LogMeasureAddsTheMeasurementColumnsToEveryRow) {
     }
 }
 
+TEST_F(Commands, LogMeasuresTheDutyCycleTheSimulatorWasGiven) {
+    // From the simulator's square of a quarter duty, through a pseudo-terminal and the serial
+    // path, to the log's measurement columns.
+    const fs::path link = dir / "scope";
+    Program sim(dir,
+                {VELTRACE_SIM_PATH, "--link", link.string(), "--rate", "20000", "--wave", "square",
+                 "--duty", "25", "--freq", "2000", "--timebase", "5", "--range", "1"},
+                env);
+    ASSERT_TRUE(waitUntil([&] { return fs::exists(link); }));
+    mapPort(9, link.string());
+    Program log(dir, {VELTRACE_LOG_PATH, "--port", "COM9", "--frames", "3", "--measure"}, env);
+    ASSERT_EQ(log.wait(), 0) << log.err();
+    const std::vector<std::string> rows = lines(log.out());
+    ASSERT_EQ(rows.size(), 4u) << log.out();
+    const auto fields = [](const std::string& row) {
+        std::vector<std::string> out;
+        std::istringstream in(row + ",");
+        std::string field;
+        while (std::getline(in, field, ',')) {
+            out.push_back(field);
+        }
+        return out;
+    };
+    const std::vector<std::string> names = fields(rows[0]);
+    const auto duty = std::find(names.begin(), names.end(), "duty_percent") - names.begin();
+    const auto freq = std::find(names.begin(), names.end(), "frequency_hz") - names.begin();
+    ASSERT_LT(static_cast<std::size_t>(duty), names.size());
+    for (std::size_t r = 1; r < rows.size(); ++r) {
+        const std::vector<std::string> row = fields(rows[r]);
+        ASSERT_EQ(row.size(), names.size()) << rows[r];
+        EXPECT_NEAR(std::stod(row[static_cast<std::size_t>(duty)]), 25.0, 2.0) << rows[r];
+        EXPECT_NEAR(std::stod(row[static_cast<std::size_t>(freq)]), 2000.0, 30.0) << rows[r];
+    }
+}
+
 TEST_F(Commands, LogCapturesEveryNthFrameWithoutADisplay) {
     auto noDisplay = env;
     noDisplay.emplace_back("DISPLAY", "");
