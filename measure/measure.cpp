@@ -8,6 +8,7 @@
 //   interpolated between the two samples that straddle the mid level;
 // - period: the mean distance of successive rising (else falling) crossings; at least two;
 // - widths: the mean of the complete high (rising to falling) and low (falling to rising) runs;
+//   the duty cycle: the time high over the whole periods the period was taken over;
 // - AC RMS: about the mean, over the whole periods between the first and last rising crossing
 //   when there are any (a part period would weigh one level more), else over the frame;
 // - rise and fall: from 10 % to 90 % of the amplitude across each complete edge, interpolated.
@@ -311,8 +312,25 @@ Measurements measureFrame(std::span<const std::uint8_t> samples, double voltsPer
     if (lowCount > 0) {
         m.widthNegative = lowSum / lowCount * secondsPerSample;
     }
-    if (m.widthPositive && m.period) {
-        m.dutyPositive = *m.widthPositive / *m.period * 100.0;
+    if (periodSamples) {
+        // The high share of the whole periods the period was taken over, so that an uneven
+        // train (other widths in other periods) still gives a share of one time span.
+        const bool fromRising = rising.size() >= 2;
+        std::size_t first = 0;
+        while (edges[first].rising != fromRising) {
+            ++first;
+        }
+        std::size_t last = edges.size() - 1;
+        while (edges[last].rising != fromRising) {
+            --last;
+        }
+        double high = 0.0;
+        for (std::size_t i = first; i < last; ++i) {
+            if (edges[i].rising) {
+                high += edges[i + 1].time - edges[i].time;
+            }
+        }
+        m.dutyPositive = high / (edges[last].time - edges[first].time) * 100.0;
     }
 
     if (m.clipped) {

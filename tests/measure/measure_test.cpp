@@ -324,6 +324,50 @@ TEST(MeasureNoValue, OnlyTheDrawnSamplesCount) {
     }
 }
 
+TEST(MeasureNoValue, AnySamplesGiveValuesWithinTheFrameOrNone) {
+    // Random frames of every kind (runs of levels, jumps, noise, all 7-bit values): no value is
+    // ever infinite or NaN, and none lies outside what a frame of 128 samples can hold.
+    std::uint32_t rng = 77;
+    const double frameSeconds = 128 * SampleSeconds;
+    for (int trial = 0; trial < 3000; ++trial) {
+        state::ChannelData channel;
+        const int top = 2 + static_cast<int>(sim::nextRandom(rng) % 126);
+        int value = static_cast<int>(sim::nextRandom(rng) % top);
+        for (auto& sample : channel.samples) {
+            if (sim::nextRandom(rng) % 4 == 0) {
+                value = static_cast<int>(sim::nextRandom(rng) % top);
+            }
+            sample = static_cast<std::uint8_t>(value);
+        }
+        const auto m = measure::measureFrame(channel.samples, VoltsPerStep, 10.0);
+        SCOPED_TRACE(trial);
+        for (Quantity q : measure::AllQuantities) {
+            if (const auto v = measure::valueOf(m, q)) {
+                ASSERT_TRUE(std::isfinite(*v)) << measure::quantityName(q);
+                ASSERT_GE(*v, 0.0) << measure::quantityName(q);
+            }
+        }
+        if (m.peakToPeak) {
+            ASSERT_LE(*m.amplitude, *m.peakToPeak + 1e-12);
+            ASSERT_LE(*m.acRms, *m.peakToPeak / 2 + 1e-12);
+        }
+        for (const auto& time :
+             {m.period, m.widthPositive, m.widthNegative, m.riseTime, m.fallTime}) {
+            if (time) {
+                ASSERT_LE(*time, frameSeconds);
+            }
+        }
+        if (m.dutyPositive) {
+            ASSERT_LE(*m.dutyPositive, 100.0);
+        }
+        const auto spectrum = measure::computeSpectrum(channel.samples, VoltsPerStep, 10.0);
+        for (double level : spectrum.levelDb) {
+            ASSERT_TRUE(std::isfinite(level));
+            ASSERT_GE(level, measure::SpectrumFloorDb);
+        }
+    }
+}
+
 // ---- Odd streams, through the decoder ----
 
 TEST(MeasureOddFrames, UnnamedTimebaseCodeKeepsTheLastTimePerSample) {
