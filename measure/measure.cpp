@@ -40,46 +40,12 @@ bool usableScale(double value) {
 struct Edge {
     bool rising;
     double time; // in samples, interpolated
-    int index;   // the sample at which the hysteresis band was left
 };
 
-// The mid-level crossing just before sample `to`, found by going back from it.
-double crossingBefore(std::span<const std::uint8_t> s, int to, double level, bool rising) {
-    for (int k = to - 1; k >= 0; --k) {
-        const double a = s[k];
-        const double b = s[k + 1];
-        if (rising ? (a < level && b >= level) : (a > level && b <= level)) {
-            return k + (level - a) / (b - a);
-        }
-    }
-    return to;
-}
-
-std::vector<Edge> findEdges(std::span<const std::uint8_t> s, double mid, double hysteresis) {
-    const double high = mid + hysteresis;
-    const double low = mid - hysteresis;
-    std::vector<Edge> edges;
-    int state = 0; // +1 above the band, -1 below, 0 not known yet
-    for (int i = 0; i < static_cast<int>(s.size()); ++i) {
-        const double x = s[i];
-        if (x >= high) {
-            if (state < 0) {
-                edges.push_back({true, crossingBefore(s, i, mid, true), i});
-            }
-            state = 1;
-        } else if (x <= low) {
-            if (state > 0) {
-                edges.push_back({false, crossingBefore(s, i, mid, false), i});
-            }
-            state = -1;
-        }
-    }
-    return edges;
-}
-
-// Time (in samples) where the trace passes `level` going the edge's way, searching backwards
-// from the edge's crossing for the earlier level and forwards for the later one. Empty when the
-// frame ends first.
+// Time (in samples) where the trace passes `level` going up (rising) or down, searching
+// backwards from the pair of samples at `from` - 1 and `from` for an earlier pass, or forwards
+// from the pair at `from` and `from` + 1 for a later one; between the two samples on a straight
+// line. Empty when the frame ends first.
 std::optional<double> passBackward(std::span<const std::uint8_t> s, int from, double level,
                                    bool rising) {
     for (int k = from - 1; k >= 0; --k) {
@@ -102,6 +68,28 @@ std::optional<double> passForward(std::span<const std::uint8_t> s, int from, dou
         }
     }
     return std::nullopt;
+}
+
+std::vector<Edge> findEdges(std::span<const std::uint8_t> s, double mid, double hysteresis) {
+    const double high = mid + hysteresis;
+    const double low = mid - hysteresis;
+    std::vector<Edge> edges;
+    int state = 0; // +1 above the band, -1 below, 0 not known yet
+    for (int i = 0; i < static_cast<int>(s.size()); ++i) {
+        const double x = s[i];
+        if (x >= high) {
+            if (state < 0) {
+                edges.push_back({true, passBackward(s, i, mid, true).value_or(i)});
+            }
+            state = 1;
+        } else if (x <= low) {
+            if (state > 0) {
+                edges.push_back({false, passBackward(s, i, mid, false).value_or(i)});
+            }
+            state = -1;
+        }
+    }
+    return edges;
 }
 
 // Mean 10 % -> 90 % (or 90 % -> 10 %) time over the complete edges of one direction.
