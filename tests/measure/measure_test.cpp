@@ -127,6 +127,20 @@ TEST(MeasureHeights, VoltsFollowTheRange) {
     EXPECT_NEAR(*hundred.peakToPeak / *one.peakToPeak, 100.0, 1e-4);
 }
 
+TEST(MeasureHeights, OnlyDifferencesCountSoThePositionOnTheScreenChangesNothing) {
+    // The position knob moves the trace: every shape, anywhere on the screen, measures alike.
+    for (auto waveform : {sim::Waveform::Sine, sim::Waveform::Square, sim::Waveform::Triangle}) {
+        const auto low = measured(decodedFrame(shape(waveform, 3000.0, 12, 16)));
+        const auto high = measured(decodedFrame(shape(waveform, 3000.0, 12, 47)));
+        for (Quantity q : measure::AllQuantities) {
+            ASSERT_TRUE(measure::valueOf(low, q)) << measure::quantityName(q);
+            EXPECT_NEAR(*measure::valueOf(low, q), *measure::valueOf(high, q),
+                        1e-9 * std::abs(*measure::valueOf(low, q)))
+                << measure::quantityName(q);
+        }
+    }
+}
+
 TEST(MeasureHeights, NoiseHasTheRmsOfAUniformSpread) {
     auto s = shape(sim::Waveform::Flat, 2000.0, 0);
     s.noise = 10;
