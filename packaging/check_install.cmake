@@ -1,7 +1,9 @@
 # Installs the build into a fresh folder and fails on anything a desktop install needs that is
 # not there or not right: a missing file, an icon of the wrong size, a desktop entry naming an
-# icon or a program that was not installed.
-#   cmake -DBUILD_DIR=... -DPREFIX=... -DEXPECTED=installed-files.txt -P check_install.cmake
+# icon or a program that was not installed, AppStream metadata that names another id or entry,
+# leaves out an installed program or has no release for this version.
+#   cmake -DBUILD_DIR=... -DPREFIX=... -DEXPECTED=installed-files.txt -DAPP_ID=... -DVERSION=...
+#         -P check_install.cmake
 file(REMOVE_RECURSE ${PREFIX})
 execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${PREFIX}
                 RESULT_VARIABLE result OUTPUT_QUIET)
@@ -35,7 +37,7 @@ foreach(icon IN LISTS icons)
     endif()
 endforeach()
 
-set(entry ${PREFIX}/share/applications/veltrace.desktop)
+set(entry ${PREFIX}/share/applications/${APP_ID}.desktop)
 if(EXISTS ${entry})
     file(STRINGS ${entry} icon_line REGEX "^Icon=")
     string(REPLACE "Icon=" "" icon_name "${icon_line}")
@@ -46,6 +48,35 @@ if(EXISTS ${entry})
     string(REPLACE "TryExec=" "" try_program "${try_line}")
     if(NOT EXISTS ${PREFIX}/bin/${try_program})
         list(APPEND failures "the desktop entry's program '${try_program}' is not installed")
+    endif()
+endif()
+
+# A software centre finds the program through its metadata: the id, the menu entry it launches
+# and the programs it provides must be the ones installed, and the release the one built.
+set(metainfo ${PREFIX}/share/metainfo/${APP_ID}.metainfo.xml)
+if(EXISTS ${metainfo})
+    file(READ ${metainfo} xml)
+    string(REGEX MATCH "<id>([^<]*)</id>" _ "${xml}")
+    if(NOT CMAKE_MATCH_1 STREQUAL APP_ID)
+        list(APPEND failures "the metadata's id is '${CMAKE_MATCH_1}', its file name says ${APP_ID}")
+    endif()
+    string(REGEX MATCH "<launchable type=\"desktop-id\">([^<]*)</launchable>" _ "${xml}")
+    if(NOT EXISTS ${PREFIX}/share/applications/${CMAKE_MATCH_1})
+        list(APPEND failures "the metadata launches '${CMAKE_MATCH_1}', which is not installed")
+    endif()
+    string(REGEX MATCHALL "<binary>[^<]*</binary>" provided "${xml}")
+    list(TRANSFORM provided REPLACE "</?binary>" "")
+    list(SORT provided)
+    file(GLOB installed_programs RELATIVE ${PREFIX}/bin ${PREFIX}/bin/*)
+    list(SORT installed_programs)
+    if(NOT provided STREQUAL installed_programs)
+        list(APPEND failures
+             "the metadata provides '${provided}', the package installs '${installed_programs}'")
+    endif()
+    string(REGEX MATCH "<release version=\"([^\"]*)\"" _ "${xml}")
+    if(NOT CMAKE_MATCH_1 STREQUAL VERSION)
+        list(APPEND failures
+             "the metadata's newest release is '${CMAKE_MATCH_1}', this build is ${VERSION}")
     endif()
 endif()
 

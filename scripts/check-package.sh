@@ -3,6 +3,13 @@
 #   - its control fields (name, version of the project, maintainer, description, dependencies
 #     worked out from the binaries) and that apt could resolve those dependencies;
 #   - its contents: every file of build-package/installed-files.txt, nothing outside /usr;
+#   - lintian, as Debian checks a package: no error and no warning (the informational tags are
+#     listed);
+#   - the copyright file (machine-readable, with the licence text of LICENSE) and the changelog
+#     (Debian's format, this version, compressed without a name or time in it);
+#   - every program hardened as Debian builds them (hardening-check);
+#   - the AppStream metadata (appstreamcli validate --pedantic, screenshots on https that are the
+#     README's pictures);
 #   - the desktop entry (desktop-file-validate) and the manual pages (man --warnings, 80 columns);
 #   - the package unpacked into a fresh root: `veltrace --version` runs, and the desktop entry,
 #     launched from / by GLib's launcher as a menu would, runs Veltrace in the home folder, where
@@ -11,7 +18,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$(pwd)
-scripts/install-deps.sh desktop-file-utils man-db libglib2.0-bin
+# lintian; hardening-check comes with devscripts, appstreamcli with appstream,
+# dpkg-parsechangelog with dpkg-dev.
+scripts/install-deps.sh desktop-file-utils man-db libglib2.0-bin lintian devscripts appstream \
+    dpkg-dev
 build_dir=${1:-build-package}
 packages=("$build_dir"/veltrace_*.deb)
 deb=${packages[0]}
@@ -50,7 +60,12 @@ version=$(sed -n 's/^project(Veltrace VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt
 field() { dpkg-deb -f "$deb" "$1"; }
 [ "$(field Package)" = veltrace ] || fail "Package is '$(field Package)', not veltrace"
 [ "$(field Version)" = "$version" ] || fail "Version is '$(field Version)', the project's is $version"
-[ -n "$(field Maintainer)" ] || fail "no Maintainer field"
+maintainer=$(field Maintainer)
+[ -n "$maintainer" ] || fail "no Maintainer field"
+# A placeholder address (or one left behind in an old build folder's cache) never ships.
+if [[ "$maintainer" =~ @(example\.(org|com|net)|localhost) ]]; then
+    fail "the Maintainer is a placeholder: '$maintainer'"
+fi
 description=$(field Description)
 [ "$(printf '%s\n' "$description" | wc -l)" -gt 2 ] || fail "no long Description: '$description'"
 long_lines=$(printf '%s\n' "$description" | awk 'length > 79' | head -n 3)
@@ -78,11 +93,101 @@ done <"$expected_list"
 stop_if_failed
 echo "contents: all $(grep -c . "$expected_list") expected files, nothing outside /usr"
 
+# ---- lintian: the package as a distribution would judge it. Errors and warnings fail; the
+# informational and pedantic tags are listed for the reader.
+if ! lintian --display-info --pedantic --fail-on error,warning --tag-display-limit 0 \
+        "$deb" >"$work/lintian.log" 2>"$work/lintian.err"; then
+    cat "$work/lintian.log" "$work/lintian.err" >&2
+    fail "lintian finds errors or warnings in the package"
+fi
+stop_if_failed
+echo "lintian: no errors, no warnings; $(grep -c '^[IP]: ' "$work/lintian.log" || true) informational tag(s):"
+sed 's/^/  /' "$work/lintian.log"
+
 # ---- Unpacked into a fresh root
 root="$work/root"
 dpkg-deb -x "$deb" "$root"
+doc="$root/usr/share/doc/veltrace"
 
-entry="$root/usr/share/applications/veltrace.desktop"
+# The copyright file is machine-readable (lintian parses it as such only with this first line)
+# and carries the licence of LICENSE word for word, so the two cannot drift apart.
+copyright="$doc/copyright"
+if [ "$(head -n 1 "$copyright")" != \
+        "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/" ]; then
+    fail "the copyright file is not in the machine-readable format"
+fi
+# The stand-alone "License: Expat" paragraph is the one whose next lines are indented text.
+awk '/^License: Expat$/ {inside = 1; next}
+     inside && /^ / {sub(/^ /, ""); if ($0 == ".") $0 = ""; print; found = 1; next}
+     found {exit} {inside = 0}' "$copyright" >"$work/expat.txt"
+sed -n '/^Permission/,$p' LICENSE >"$work/licence.txt"
+if ! [ -s "$work/expat.txt" ] || ! diff -u "$work/licence.txt" "$work/expat.txt" >&2; then
+    fail "the copyright file's Expat licence is not the text of LICENSE"
+fi
+grep -q "^Copyright: .*$(sed -n 's/^Copyright (c) //p' LICENSE)" "$copyright" ||
+    fail "the copyright file does not name LICENSE's holder"
+
+# The changelog is read by dpkg-parsechangelog as Debian's tools read it; its newest entry is
+# this version, by this package's maintainer. gzip's header holds no file name and no time
+# (flags byte 0, time 0), or two builds of the same sources would differ.
+changelog="$doc/changelog.gz"
+if ! gzip -t "$changelog" 2>"$work/gzip.log"; then
+    fail "changelog.gz is not a gzip file: $(cat "$work/gzip.log")"
+else
+    zcat "$changelog" >"$work/changelog"
+    logged=$(dpkg-parsechangelog -l "$work/changelog" -S Version 2>&1) ||
+        fail "dpkg-parsechangelog cannot read the changelog: $logged"
+    [ "$logged" = "$version" ] || fail "the changelog's newest entry is '$logged', not $version"
+    logged_by=$(dpkg-parsechangelog -l "$work/changelog" -S Maintainer 2>&1)
+    [ "$logged_by" = "$maintainer" ] ||
+        fail "the changelog is signed by '$logged_by', the Maintainer is '$maintainer'"
+    header=$(od -An -tx1 -j3 -N5 "$changelog" | tr -d ' \n')
+    [ "$header" = 0000000000 ] || fail "changelog.gz holds a file name or a time (header $header)"
+fi
+stop_if_failed
+echo "copyright: machine-readable, LICENSE's text; changelog: $version, reproducible gzip"
+
+# Every installed program as Debian hardens them: fortified functions, stack protector, read-only
+# relocations bound at start, position-independent. Control-flow protection (IBT/SHSTK) is asked
+# for only where dpkg-buildflags offers it ("branch", Debian 13 on): on Debian 12 glibc's own
+# start files carry no such note, so the linker leaves it out of every program, Debian's too.
+cf_option=(--nocfprotection)
+if DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --query-features hardening |
+        grep -qx 'Feature: branch'; then
+    cf_option=()
+fi
+for program in "$root"/usr/bin/*; do
+    if ! hardening-check "${cf_option[@]}" "$program" >"$work/hardening.log" 2>&1; then
+        cat "$work/hardening.log" >&2
+        fail "$(basename "$program") is not hardened"
+    fi
+    sed "s|$root||" "$work/hardening.log"
+done
+stop_if_failed
+
+# AppStream: valid with nothing to remark, even pedantically; each screenshot on https and one
+# of the README's pictures in docs/ (which the homepage publishes under the same name).
+metainfo=("$root"/usr/share/metainfo/*.metainfo.xml)
+if [ ${#metainfo[@]} -ne 1 ] || [ ! -f "${metainfo[0]}" ]; then
+    fail "no single AppStream file in /usr/share/metainfo"
+    stop_if_failed
+fi
+if ! appstreamcli validate --no-net --pedantic --no-color "${metainfo[0]}" \
+        >"$work/appstream.log" 2>&1 || grep -qE '^[EWIP]: ' "$work/appstream.log"; then
+    cat "$work/appstream.log" >&2
+    fail "appstreamcli does not accept $(basename "${metainfo[0]}") without remarks"
+fi
+shots=$(sed -n 's|.*<image[^>]*>\([^<]*\)</image>.*|\1|p' "${metainfo[0]}")
+[ -n "$shots" ] || fail "the AppStream metadata shows no screenshot"
+for url in $shots; do
+    [[ "$url" == https://* ]] || fail "screenshot not on https: $url"
+    [ -f "docs/$(basename "$url")" ] || fail "screenshot $url is none of the README's pictures"
+done
+stop_if_failed
+echo "AppStream: $(basename "${metainfo[0]}") valid (pedantic), $(wc -w <<<"$shots") screenshots"
+
+app_id=$(basename "${metainfo[0]}" .metainfo.xml)
+entry="$root/usr/share/applications/$app_id.desktop"
 if ! desktop-file-validate "$entry" >"$work/validate.log" 2>&1 || grep -qE 'error|warning' "$work/validate.log"; then
     cat "$work/validate.log" >&2
     fail "desktop-file-validate does not accept the desktop entry"

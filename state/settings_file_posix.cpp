@@ -92,8 +92,11 @@ bool rewriteInPlace(const std::string& target, const std::string& oldContent,
     bool ok = writeAllAt(fd, content, 0) &&
               ::ftruncate(fd, static_cast<off_t>(content.size())) == 0 && ::fsync(fd) == 0;
     if (!ok) {
+        // Putting the old content back is all that is left to try; the rewrite has failed
+        // whatever these report.
         writeAllAt(fd, oldContent, 0);
-        ::ftruncate(fd, static_cast<off_t>(oldContent.size()));
+        [[maybe_unused]] const int truncated =
+            ::ftruncate(fd, static_cast<off_t>(oldContent.size()));
         ::fsync(fd);
     }
     ok = (::close(fd) == 0) && ok;

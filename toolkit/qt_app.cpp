@@ -120,6 +120,9 @@ int toolkitInit() {
         }
         heldMessages.clear();
         QCoreApplication::setApplicationName(QStringLiteral("Veltrace"));
+        // The installed menu entry's name (packaging/org.veltrace.veltrace.desktop): Wayland
+        // desktops match a window to its entry, and so to its icon, by this name alone.
+        QGuiApplication::setDesktopFileName(QStringLiteral("org.veltrace.veltrace"));
         // The fixed control geometry (a 50-pixel "Timebase:" label, 100-pixel value fields) was
         // laid out for an 8-point dialog font; a desktop's usual 10-point font clips the captions
         // and readouts. 8 points at 96 dpi is 11 pixels: given in pixels so it does not depend

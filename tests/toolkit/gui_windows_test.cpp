@@ -13,7 +13,9 @@
 #include <QTest>
 #include <QWidget>
 
+#include <filesystem>
 #include <gtest/gtest.h>
+#include <string>
 
 namespace veltrace::toolkit {
 namespace {
@@ -196,6 +198,18 @@ TEST_F(WindowOrder, ProgramIconGoesToTheWindowAndToWindowsOpenedLater) {
         ASSERT_FALSE(icon.isNull()) << "window " << number;
         EXPECT_EQ(icon.pixelColor(8, 8), QColor(200, 40, 0)) << "window " << number;
     }
+}
+
+// Wayland desktops match a running program to its menu entry, and so to its icon, by the desktop
+// file name alone: it must be the entry the package installs.
+using MenuEntry = WindowTest;
+
+TEST_F(MenuEntry, DesktopFileNameIsTheInstalledOne) {
+    const std::string name = QGuiApplication::desktopFileName().toStdString();
+    ASSERT_FALSE(name.empty());
+    EXPECT_TRUE(std::filesystem::is_regular_file(std::string(VELTRACE_PACKAGING_DIR) + "/" + name +
+                                                 ".desktop"))
+        << "no packaging/" << name << ".desktop";
 }
 
 using CloseRequest = WindowTest;
