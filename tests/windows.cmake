@@ -22,7 +22,7 @@ veltrace_windows_tests(tests_toolkit
     SOURCES toolkit/date_test.cpp toolkit/text_test.cpp toolkit/line_test.cpp
             toolkit/image_test.cpp toolkit/thread_test.cpp toolkit/png_test.cpp
             toolkit/pause_test.cpp toolkit/gui_events_test.cpp toolkit/gui_threaded_test.cpp
-            driver/gui_driver_win32.cpp
+            driver/gui_driver_win32.cpp windows/common_controls.rc
     LIBRARIES veltrace_toolkit)
 veltrace_windows_tests(tests_display
     SOURCES display/readout_test.cpp display/render_test.cpp
@@ -34,7 +34,8 @@ veltrace_windows_tests(tests_link
 veltrace_windows_tests(tests_app
     SOURCES app/golden_test.cpp app/view_update_test.cpp app/capture_test.cpp
             app/driven_window_test.cpp app/gui_cursor_test.cpp app/gui_commands_test.cpp
-            driver/gui_driver_win32.cpp
+            app/gui_button_state_test.cpp
+            driver/gui_driver_win32.cpp windows/common_controls.rc
     LIBRARIES veltrace_app)
 
 # Requests to end the program: a request stays for the life of the process, so every case runs
