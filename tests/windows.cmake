@@ -65,3 +65,8 @@ if(VELTRACE_PTY_FAR_SIDE)
     set_tests_properties(tests_serial_line PROPERTIES TIMEOUT 120
                          ENVIRONMENT VELTRACE_WINE_COM5=${line_link})
 endif()
+
+# Not a test: scripts/quit-loop-windows.sh starts veltrace.exe through it again and again and
+# ends each run through File / Quit, counting exit statuses and times.
+add_executable(veltrace-quit-loop windows/quit_loop_win32.cpp)
+target_link_options(veltrace-quit-loop PRIVATE -municode)
