@@ -204,7 +204,8 @@ void stopAcquisition() {
 }
 
 void stopAcquisitionShort() {
-    link::stopAcquisitionShort();
+    link::stopAcquisitionShort(device.workerThread);
+    device.workerThread = 0;
 }
 
 DeviceStatus deviceStatus() {

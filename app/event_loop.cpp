@@ -30,9 +30,7 @@ void selectChannel(int k) {
     }
     scope.currentChannel = static_cast<std::uint8_t>(k);
     for (int c = 0; c < state::ChannelCount; ++c) {
-        if (c != k) {
-            tk::controlStateSet(optionChannel(c), 0);
-        }
+        tk::controlStateSet(optionChannel(c), c == k ? 1 : 0);
     }
     syncCursorModeButtons();
 }
@@ -40,27 +38,23 @@ void selectChannel(int k) {
 void cursorModeCommand(state::CursorMode m) {
     endCursorGrab();
     state::CursorMode& mode = scope.cursors[scope.currentChannel & 3].cursorMode;
-    if (mode == m) {
-        mode = state::CursorMode::None;
-        tk::controlStateSet(cursorModeButton(m), 0);
-    } else {
-        mode = m;
-        for (const state::CursorMode other : CursorModes) {
-            if (other != m) {
-                tk::controlStateSet(cursorModeButton(other), 0);
-            }
-        }
-    }
+    mode = mode == m ? state::CursorMode::None : m;
+    syncCursorModeButtons();
     updateReadoutVisibility();
     redrawCurrentView();
 }
 
+// The button shows what the command decided, whatever the click did to it: the acquisition
+// thread may have completed the shot (and released the button) between the click and this
+// command, which then arms anew.
 void singleShotCommand() {
     if (scope.singleShotArmed == 1) {
         scope.singleShotArmed = 0;
+        tk::controlStateSet(ButtonSingleShot, 0);
         return;
     }
     scope.singleShotArmed = 1;
+    tk::controlStateSet(ButtonSingleShot, 1);
     if (scope.holdDisplay == 1) {
         scope.holdDisplay = 0;
         tk::controlStateSet(ButtonHold, 0);
@@ -112,14 +106,18 @@ void viewSwitchCommand() {
         toOneChannel();
     }
     scope.holdDisplay = static_cast<std::uint8_t>(holdButton);
+    tk::controlStateSet(ButtonChannelMode, scope.fourChannelView);
 }
 
 void linkCommand(std::uint8_t& linkFlag, bool horizontal) {
+    const int button = horizontal ? ButtonGrH : ButtonGrV;
     if (linkFlag == 1) {
         linkFlag = 0;
+        tk::controlStateSet(button, 0);
         return;
     }
     linkFlag = 1;
+    tk::controlStateSet(button, 1);
     propagateLinkedCursors(horizontal, !horizontal);
 }
 
@@ -136,7 +134,14 @@ void controlCommand(int control, int type) {
     }
     switch (control) {
     case ButtonHold:
+        // Toggles what the program holds, which is not always what the button showed when it
+        // was clicked: a single shot completed on the acquisition thread in between presses
+        // HOLD too. The button then shows the outcome. While a cursor line is dragged the trace
+        // is held whatever the button says, and the release takes the button's state.
         scope.holdDisplay = scope.holdDisplay == 1 ? 0 : 1;
+        if (scope.draggingLine == 0) {
+            tk::controlStateSet(ButtonHold, scope.holdDisplay);
+        }
         break;
     case ButtonSingleShot:
         singleShotCommand();

@@ -238,8 +238,8 @@ int main(int argc, char** argv) {
         const std::string latency = veltrace::app::latencyReport();
         std::fputs(latency.c_str(), stderr);
     }
-    // The end sequence waits only 100 ms for the acquisition thread, which may still be in the
-    // middle of a cycle. Leaving without running static destructors means that thread can never
+    // The end sequence waits for the acquisition thread only so long: one stuck in the system
+    // may still run. Leaving without running static destructors means that thread can never
     // meet a destroyed lock, toolkit table or scope state on its way out.
     std::fflush(nullptr);
     std::_Exit(code);

@@ -79,8 +79,8 @@ int startUpSequence() {
 }
 
 void endSequence() {
-    // The worker gets 100 ms to see the request and close its port; one that does not is ended
-    // with the process.
+    // The worker is waited for until it has closed its port and returned (at most two seconds;
+    // one stuck in the system is ended with the process).
     stopAcquisitionShort();
     finishStream();
     tk::toolkitEnd();

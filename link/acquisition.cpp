@@ -149,10 +149,16 @@ void stopAcquisition(int thread) {
     } while (state::scope.workerStopRequest != 0);
 }
 
-void stopAcquisitionShort() {
+void stopAcquisitionShort(int thread, int limitMs) {
     state::scope.workerStopRequest = 1;
     wakeIdleWaits();
-    toolkit::pause(100);
+    // A fixed pause was too short on a loaded machine: the process then ended while the worker
+    // was still inside a batch (holding the scope lock, in a redraw or a read of the port).
+    for (int waited = 0; waited < limitMs && toolkit::threadRunning(thread) == 1; waited += 5) {
+        toolkit::pause(5);
+    }
+    // Collects a thread that has returned; sets the stop token of one that has not.
+    toolkit::threadKill(thread);
 }
 
 std::chrono::steady_clock::time_point frameReadTime() {

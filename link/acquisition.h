@@ -64,8 +64,13 @@ int acquisitionThreadMain(void* job);
 // Waiting form: request the stop (waking an idle wait), wait up to 50 x 20 ms for the thread to
 // acknowledge it, then stop the thread by force.
 void stopAcquisition(int thread);
-// Short form (end of program): request the stop, wake an idle wait, and pause 100 ms.
-void stopAcquisitionShort();
+// Short form (end of program): request the stop, wake an idle wait, and wait until the thread
+// has returned (its source closed, no lock held, no batch half done) and collect it, so the
+// process never ends under a worker in the middle of a cycle. A thread still running after
+// limitMs (stuck in the system) is stopped by force, so it touches nothing more, and is left to
+// the end of the process: quitting never hangs.
+inline constexpr int ShortStopLimitMs = 2000;
+void stopAcquisitionShort(int thread, int limitMs = ShortStopLimitMs);
 
 // Inside frameComplete: when the read that brought the frame's last byte returned.
 std::chrono::steady_clock::time_point frameReadTime();

@@ -23,7 +23,7 @@ veltrace_windows_tests(tests_toolkit
             toolkit/image_test.cpp toolkit/thread_test.cpp toolkit/png_test.cpp
             toolkit/pause_test.cpp toolkit/glyph_table_test.cpp toolkit/gui_events_test.cpp
             toolkit/gui_threaded_test.cpp
-            driver/gui_driver_win32.cpp
+            driver/gui_driver_win32.cpp windows/common_controls.rc
     LIBRARIES veltrace_toolkit)
 veltrace_windows_tests(tests_display
     SOURCES display/readout_test.cpp display/render_test.cpp
@@ -38,7 +38,8 @@ veltrace_windows_tests(tests_link
 veltrace_windows_tests(tests_app
     SOURCES app/golden_test.cpp app/view_update_test.cpp app/capture_test.cpp
             app/driven_window_test.cpp app/gui_cursor_test.cpp app/gui_commands_test.cpp
-            driver/gui_driver_win32.cpp
+            app/gui_button_state_test.cpp
+            driver/gui_driver_win32.cpp windows/common_controls.rc
     LIBRARIES veltrace_app)
 
 # Requests to end the program: a request stays for the life of the process, so every case runs
@@ -91,3 +92,8 @@ set_tests_properties(tests_program_file PROPERTIES TIMEOUT 120)
 add_executable(installer-probe windows/installer_probe_win32.cpp)
 target_link_options(installer-probe PRIVATE -municode)
 target_link_libraries(installer-probe PRIVATE ole32 uuid)
+
+# Not a test: scripts/quit-loop-windows.sh starts veltrace.exe through it again and again and
+# ends each run through File / Quit, counting exit statuses and times.
+add_executable(veltrace-quit-loop windows/quit_loop_win32.cpp)
+target_link_options(veltrace-quit-loop PRIVATE -municode)

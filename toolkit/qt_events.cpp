@@ -72,8 +72,10 @@ std::unique_ptr<PointerTracker> tracker;
 // open closes, and eventWait reports the request.
 std::unique_ptr<QSocketNotifier> terminationWatch;
 
-// -1 left of or above the area, and from its last column / row on: the last column and row
-// count as its edge, as on the platform the program was first written for.
+// -1 (both readings) whenever the pointer is outside the area: left of or above it, or on or
+// beyond its last column or row (the last column and row count as its edge, as on the platform
+// the program was first written for). One rule for the position, so a pointer beside the window
+// does not pass its height off as a row of the picture.
 int pointerCoordinate(int window, bool horizontal) {
     if (!qt::ready()) {
         return 0;
@@ -84,9 +86,13 @@ int pointerCoordinate(int window, bool horizontal) {
     }
     const QPoint global = tracker ? tracker->position() : QCursor::pos();
     const QPoint local = entry->content->mapFromGlobal(global);
-    const int value = horizontal ? local.x() : local.y();
-    const int size = horizontal ? entry->content->width() : entry->content->height();
-    return value < 0 || value >= size - 1 ? -1 : value;
+    const bool inside = local.x() >= 0 && local.y() >= 0 &&
+                        local.x() < entry->content->width() - 1 &&
+                        local.y() < entry->content->height() - 1;
+    if (!inside) {
+        return -1;
+    }
+    return horizontal ? local.x() : local.y();
 }
 
 } // namespace

@@ -27,7 +27,9 @@ bool dialogNavigation(MSG& message) {
     return false;
 }
 
-// -1 left of or above the client area, and from its last column / row on.
+// -1 (both readings) whenever the pointer is outside the client area: left of or above it, or
+// on or beyond its last column or row. One rule for the position, so a pointer beside the window
+// does not pass its height off as a row of the picture.
 int pointerCoordinate(int window, bool horizontal) {
     const win32::WindowEntry* entry = win32::windowEntry(window);
     if (entry == nullptr) {
@@ -39,9 +41,12 @@ int pointerCoordinate(int window, bool horizontal) {
         !GetClientRect(entry->hwnd, &client)) {
         return -1;
     }
-    const int value = horizontal ? point.x : point.y;
-    const int size = horizontal ? client.right : client.bottom;
-    return value < 0 || value >= size - 1 ? -1 : value;
+    const bool inside =
+        point.x >= 0 && point.y >= 0 && point.x < client.right - 1 && point.y < client.bottom - 1;
+    if (!inside) {
+        return -1;
+    }
+    return horizontal ? point.x : point.y;
 }
 
 } // namespace

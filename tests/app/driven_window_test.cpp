@@ -103,10 +103,26 @@ TEST_F(DrivenWindow, ThePointerIsCountedFromTheAreaBelowTheMenuBar) {
     drive::movePointer(app::MainWindow, 12, 40);
     EXPECT_EQ(toolkit::pointerX(app::MainWindow), 12);
     EXPECT_EQ(toolkit::pointerY(app::MainWindow), 40);
+    drive::movePointer(app::MainWindow, 0, 0); // the first column and row are inside
+    EXPECT_EQ(toolkit::pointerX(app::MainWindow), 0);
+    EXPECT_EQ(toolkit::pointerY(app::MainWindow), 0);
+    // Outside on any side, both readings are -1, not only the one of the axis it left on.
     drive::movePointer(app::MainWindow, -3, 40);
     EXPECT_EQ(toolkit::pointerX(app::MainWindow), -1);
+    EXPECT_EQ(toolkit::pointerY(app::MainWindow), -1);
     drive::movePointer(app::MainWindow, 799, 40); // the last column counts as the edge
     EXPECT_EQ(toolkit::pointerX(app::MainWindow), -1);
+    EXPECT_EQ(toolkit::pointerY(app::MainWindow), -1);
+    drive::movePointer(app::MainWindow, 12, -5); // over the menu bar
+    EXPECT_EQ(toolkit::pointerX(app::MainWindow), -1);
+    EXPECT_EQ(toolkit::pointerY(app::MainWindow), -1);
+    const int lastRow = drive::areaHeight(app::MainWindow) - 1;
+    drive::movePointer(app::MainWindow, 12, lastRow); // the last row counts as the edge
+    EXPECT_EQ(toolkit::pointerX(app::MainWindow), -1);
+    EXPECT_EQ(toolkit::pointerY(app::MainWindow), -1);
+    drive::movePointer(app::MainWindow, 12, lastRow - 1);
+    EXPECT_EQ(toolkit::pointerX(app::MainWindow), 12);
+    EXPECT_EQ(toolkit::pointerY(app::MainWindow), lastRow - 1);
 }
 
 TEST_F(DrivenWindow, QuitFromTheMenuEndsTheLoop) {

@@ -276,6 +276,53 @@ TEST_F(CursorDrag, PointerOnTheFirstRowOrOutsideLeavesTheLineUntilItReturns) {
     EXPECT_EQ(row(&state::ChannelCursors::posHLineO), 200);
 }
 
+// Beside the window the pointer has no row: a grabbed horizontal line stays where it is even
+// though the pointer is level with a row of the picture, and follows again once it is back.
+TEST_F(CursorDrag, HorizontalLineStaysWhileThePointerIsBesideTheWindow) {
+    grab(1, 250, 22, "HLineO");
+    dragTo(250, 12 + 280);
+    ASSERT_EQ(row(&state::ChannelCursors::posHLineO), 280);
+
+    dragTo(app::MainWindowWidth + 60, 12 + 400); // right of the window, level with row 400
+    EXPECT_EQ(tk::pointerY(app::MainWindow), -1);
+    EXPECT_EQ(row(&state::ChannelCursors::posHLineO), 280);
+    dragTo(app::MainWindowWidth - 1, 12 + 400); // the last column is the edge
+    EXPECT_EQ(row(&state::ChannelCursors::posHLineO), 280);
+    dragTo(-30, 12 + 300); // left of it
+    EXPECT_EQ(tk::pointerY(app::MainWindow), -1);
+    EXPECT_EQ(row(&state::ChannelCursors::posHLineO), 280);
+    EXPECT_EQ(scope.draggingLine, 1);
+
+    dragTo(250, 12 + 400); // back over the picture
+    EXPECT_EQ(row(&state::ChannelCursors::posHLineO), 400);
+}
+
+// Above the window (over its menu bar) and below it the pointer has no column: a grabbed
+// vertical line stays, and follows again once the pointer is back.
+TEST_F(CursorDrag, VerticalLineStaysWhileThePointerIsAboveOrBelowTheWindow) {
+    grab(2, 12 + 10, 250, "VLineL");
+    dragTo(12 + 200, 250);
+    ASSERT_EQ(row(&state::ChannelCursors::posVLineL), 200);
+
+    dragTo(12 + 300, -10); // over the menu bar, level with column 300
+    EXPECT_EQ(tk::pointerX(app::MainWindow), -1);
+    EXPECT_EQ(row(&state::ChannelCursors::posVLineL), 200);
+    const int height = drive::areaHeight(app::MainWindow);
+    ASSERT_GT(height, 520);
+    dragTo(12 + 300, height + 40); // below the window
+    EXPECT_EQ(tk::pointerX(app::MainWindow), -1);
+    EXPECT_EQ(row(&state::ChannelCursors::posVLineL), 200);
+    dragTo(12 + 300, height - 1); // the last row is the edge
+    EXPECT_EQ(row(&state::ChannelCursors::posVLineL), 200);
+    EXPECT_EQ(scope.draggingLine, 1);
+
+    dragTo(12 + 300, 0); // the first row of the area is inside
+    EXPECT_EQ(tk::pointerX(app::MainWindow), 12 + 300);
+    EXPECT_EQ(row(&state::ChannelCursors::posVLineL), 300);
+    dragTo(12 + 150, 250);
+    EXPECT_EQ(row(&state::ChannelCursors::posVLineL), 150);
+}
+
 TEST_F(CursorDrag, FourChannelRowsAreRowsOfTheChannelsOwnPicture) {
     fourChannelsWithCurrent(1);
     click(ButtonCursorH);

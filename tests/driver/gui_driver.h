@@ -25,6 +25,9 @@ void closeWindow(int window);
 int areaHeight(int window);
 // Whether the control is shown on the screen (the window system's view, not the record's).
 bool shown(int control);
+// Whether a toggle or option button shows itself pressed / selected, read from the widget itself
+// (not the record): -1 when the control is no such button.
+int checked(int control);
 // What the control shows inside its edge, as an image; empty when there is no such control.
 toolkit::Image pixels(int control);
 

@@ -2,6 +2,7 @@
 #include "driver/gui_driver.h"
 #include "toolkit/qt_access.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QCursor>
 #include <QFrame>
@@ -41,7 +42,15 @@ void doubleClickAt(int control, int x, int y) {
 void movePointer(int window, int x, int y) {
     if (QWidget* content = toolkit::access::windowContent(window)) {
         QCursor::setPos(content->mapToGlobal(QPoint(x, y)));
-        QTest::mouseMove(content, QPoint(x, y));
+        // Qt Test reads a null point as the widget's centre: the area's origin is addressed
+        // through the window, where it lies below the menu bar.
+        QWidget* frame = toolkit::access::windowWidget(window);
+        const QPoint inFrame = frame != nullptr ? content->mapTo(frame, QPoint(x, y)) : QPoint();
+        if (QPoint(x, y).isNull() && !inFrame.isNull()) {
+            QTest::mouseMove(frame, inFrame);
+        } else {
+            QTest::mouseMove(content, QPoint(x, y));
+        }
     }
     settle();
 }
@@ -68,6 +77,15 @@ int areaHeight(int window) {
 bool shown(int control) {
     const QWidget* widget = toolkit::access::controlWidget(control);
     return widget != nullptr && widget->isVisible();
+}
+
+int checked(int control) {
+    const auto* button =
+        qobject_cast<const QAbstractButton*>(toolkit::access::controlWidget(control));
+    if (button == nullptr || !button->isCheckable()) {
+        return -1;
+    }
+    return button->isChecked() ? 1 : 0;
 }
 
 toolkit::Image pixels(int control) {

@@ -96,6 +96,19 @@ bool shown(int control) {
     return hwnd != nullptr && IsWindowVisible(hwnd);
 }
 
+int checked(int control) {
+    const HWND hwnd = toolkit::access::controlHwnd(control);
+    if (hwnd == nullptr) {
+        return -1;
+    }
+    const LONG_PTR type = GetWindowLongPtrW(hwnd, GWL_STYLE) & BS_TYPEMASK;
+    if (type != BS_CHECKBOX && type != BS_AUTOCHECKBOX && type != BS_RADIOBUTTON &&
+        type != BS_AUTORADIOBUTTON) {
+        return -1;
+    }
+    return SendMessageW(hwnd, BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0;
+}
+
 toolkit::Image pixels(int control) {
     const HWND hwnd = toolkit::access::controlHwnd(control);
     if (hwnd == nullptr) {

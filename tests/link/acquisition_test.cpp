@@ -374,6 +374,64 @@ TEST_F(AcquisitionThreadedStopWait, ThreadThatAnswersIsNotStoppedByForce) {
     toolkit::threadKill(thread);
 }
 
+// ---- The short stop at the end of the program --------------------------------------------------
+
+class AcquisitionThreadedShortStop : public AcquisitionThreadedFixture {
+  protected:
+    // A worker whose batch is slow: its frame callback, under the scope lock, keeps it busy far
+    // longer than a fixed pause at the end of the program would have waited (as a redraw does
+    // on a machine that is busy with something else).
+    void startSlowWorker(std::shared_ptr<MemorySource> source, int batchMs) {
+        worker = startAcquisition(AcquisitionJob{std::move(source), [this, batchMs] {
+                                                     inBatch = true;
+                                                     toolkit::pause(batchMs);
+                                                     ++batchesDone;
+                                                 }});
+        ASSERT_GT(worker, 0);
+    }
+    std::atomic<bool> inBatch{false};
+    std::atomic<int> batchesDone{0};
+};
+
+TEST_F(AcquisitionThreadedShortStop, ReturnsOnlyOnceTheWorkerHasFinishedItsBatchAndEnded) {
+    auto source = std::make_shared<MemorySource>();
+    startSlowWorker(source, 400);
+    source->push(frameA().bytes());
+    ASSERT_TRUE(waitUntil([this] { return inBatch.load(); }));
+
+    const int thread = worker;
+    stopAcquisitionShort(thread);
+    worker = 0;
+    // Nothing of the worker is left running under the rest of the end sequence.
+    EXPECT_EQ(batchesDone, 1);
+    EXPECT_EQ(toolkit::threadRunning(thread), 0);
+    EXPECT_TRUE(source->closed());
+    EXPECT_EQ(scope.workerStopRequest, 0);
+    EXPECT_TRUE(state::scopeLock().try_lock());
+    state::scopeLock().unlock();
+}
+
+TEST_F(AcquisitionThreadedShortStop, AWorkerThatOutlastsTheLimitIsLeftAndTouchesNothingMore) {
+    auto source = std::make_shared<MemorySource>();
+    startSlowWorker(source, 600);
+    for (int k = 0; k < 3; ++k) {
+        source->push(frameA().bytes());
+    }
+    ASSERT_TRUE(waitUntil([this] { return inBatch.load(); }));
+
+    const int thread = worker;
+    stopAcquisitionShort(thread, 20); // returns although the worker is still in its batch
+    worker = 0;
+    EXPECT_EQ(batchesDone, 0);
+    // Stopped by force: once its batch is over it returns without handing over the frames that
+    // are still in its buffer, and never answers the request or closes its source.
+    ASSERT_TRUE(waitUntil([this] { return batchesDone.load() == 1; }));
+    toolkit::pause(50);
+    EXPECT_EQ(batchesDone, 1);
+    EXPECT_FALSE(source->closed());
+    EXPECT_EQ(scope.workerStopRequest, 1);
+}
+
 // ---- Forced stop -----------------------------------------------------------------------------
 
 class AcquisitionThreadedKill : public AcquisitionThreadedFixture {};
