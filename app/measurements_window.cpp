@@ -117,8 +117,8 @@ void showStatistics() {
         setText(measureText(row, MeasureColumn::Mean), optionalText(quantity, tally.mean()));
     }
     const std::size_t count = window.statistics.frames();
-    setText(TextMeasureFrames,
-            tk::integerToText(static_cast<std::int64_t>(count)) + (count == 1 ? " frame" : " frames"));
+    setText(TextMeasureFrames, tk::integerToText(static_cast<std::int64_t>(count)) +
+                                   (count == 1 ? " frame" : " frames"));
 }
 
 void showValues(const measure::Measurements& measurements) {
@@ -137,10 +137,10 @@ void showReading(int channel) {
         return;
     }
     const measure::ScopeReading reading = measure::scaleReading(frame.reading, frame.switches);
-    setText(TextReading, reading.volts ? tk::floatToText(static_cast<float>(*reading.volts),
-                                                         reading.decimals) +
-                                             "V"
-                                       : NoValue);
+    setText(TextReading,
+            reading.volts
+                ? tk::floatToText(static_cast<float>(*reading.volts), reading.decimals) + "V"
+                : NoValue);
     std::string mark;
     if (reading.high) {
         mark = "HIGH";
@@ -207,8 +207,8 @@ void showSpectrum(int channel, const state::ChannelData& data) {
         setText(TextSpectrumPeak, "");
         return;
     }
-    setText(TextSpectrumScale, "10 dB/div, top " + tk::floatToText(static_cast<float>(topDb), 0) +
-                                   " dBV");
+    setText(TextSpectrumScale,
+            "10 dB/div, top " + tk::floatToText(static_cast<float>(topDb), 0) + " dBV");
     setText(TextSpectrumRight,
             display::frequencyText(static_cast<float>(
                 spectrum.lineSpacingHz * static_cast<double>(measure::SpectrumLines - 1))));
@@ -216,8 +216,8 @@ void showSpectrum(int channel, const state::ChannelData& data) {
             spectrum.strongest
                 ? "Strongest: " +
                       display::frequencyText(static_cast<float>(spectrum.strongest->frequencyHz)) +
-                      " at " +
-                      tk::floatToText(static_cast<float>(spectrum.strongest->levelDb), 1) + " dBV"
+                      " at " + tk::floatToText(static_cast<float>(spectrum.strongest->levelDb), 1) +
+                      " dBV"
                 : "Strongest: " + std::string(NoValue));
 }
 
