@@ -119,6 +119,9 @@ const char* donationAddress();
 void openMeasurementsWindow();
 // Closes it, if open; from then on no frame is measured. Safe to call when it is not open.
 void closeMeasurementsWindow();
+// Closes it and forgets what the frames so far brought (their readings and count): a new main
+// window starts without measurements.
+void resetMeasurements();
 // Clears the minimum, maximum and mean of every measurement (the window's Reset button).
 void resetMeasurementStatistics();
 // What a completed frame brings: the device's reading of it is kept for its channel, then the

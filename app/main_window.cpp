@@ -55,7 +55,7 @@ int openMainWindow() {
 
 void buildMainWindowContents() {
     // A new main window starts without measurements, whatever an earlier one left open.
-    closeMeasurementsWindow();
+    resetMeasurements();
     if (tk::menuBarCreate(MainWindow)) {
         tk::menuTitleAdd("File");
         tk::menuItemAdd(MenuComPort, "COM-Port...");

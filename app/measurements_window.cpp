@@ -65,8 +65,8 @@ struct ChannelFrame {
 
 struct WindowState {
     bool open = false;
-    int channel = 0;                 // the channel the statistics are of
-    std::uint64_t countedSerial = 0; // that channel's last frame in the statistics
+    int channel = -1;                // the channel the statistics are of, -1 before the first
+    std::uint64_t countedSerial = 0; // that channel's last frame in the statistics (0: none)
     measure::Statistics statistics;
     // What each control shows, so an unchanged text is not handed over again.
     std::array<std::string, 200> shown;
@@ -259,13 +259,6 @@ int selectedChannel() {
     return c < state::ChannelCount ? c : 0;
 }
 
-// Statistics start afresh on `channel` with its next frame.
-void restartStatistics(int channel) {
-    window.channel = channel;
-    window.statistics.reset();
-    window.countedSerial = frames[static_cast<std::size_t>(channel)].serial;
-}
-
 } // namespace
 
 void openMeasurementsWindow() {
@@ -284,8 +277,8 @@ void openMeasurementsWindow() {
     window = WindowState{};
     createControls();
     window.open = true;
-    restartStatistics(selectedChannel());
-    updateMeasurements(window.channel);
+    // The frame on show is the first of the statistics.
+    updateMeasurements(selectedChannel());
 }
 
 void closeMeasurementsWindow() {
@@ -295,12 +288,19 @@ void closeMeasurementsWindow() {
     tk::imageStore(BitmapSpectrum, nullptr);
 }
 
+void resetMeasurements() {
+    Guard guard(state::scopeLock());
+    closeMeasurementsWindow();
+    frames = {};
+}
+
 void resetMeasurementStatistics() {
     Guard guard(state::scopeLock());
     if (!window.open) {
         return;
     }
-    restartStatistics(window.channel);
+    // The frame on show is already counted; the statistics start again with the next one.
+    window.statistics.reset();
     showStatistics();
 }
 
@@ -328,8 +328,12 @@ void updateMeasurements(int channel) {
                               data.voltsPerStep, data.timePerSample);
     const std::uint64_t serial = frames[static_cast<std::size_t>(channel)].serial;
     if (channel != window.channel) {
-        restartStatistics(channel);
-    } else if (serial != window.countedSerial) {
+        // Another channel: its statistics start with the frame now on show.
+        window.channel = channel;
+        window.statistics.reset();
+        window.countedSerial = 0;
+    }
+    if (serial != 0 && serial != window.countedSerial) {
         window.statistics.add(measurements);
         window.countedSerial = serial;
     }
