@@ -46,6 +46,10 @@ constexpr int ColumnsPerLine = 8;
 constexpr int RowsPerDivision = 20;
 constexpr int DbPerDivision = 10;
 constexpr int SpectrumTop = 364;
+// The four columns of values: value, minimum, maximum, mean.
+constexpr int ColumnLeft = 146;
+constexpr int ColumnPitch = 98;
+constexpr int ColumnWidth = 92;
 
 constexpr std::uint32_t GridColour = tk::rgbColour(0, 72, 0);
 constexpr std::uint32_t StrongestColour = tk::rgbColour(255, 255, 255);
@@ -222,25 +226,25 @@ void showSpectrum(int channel, const state::ChannelData& data) {
 }
 
 void createControls() {
-    tk::labelCreate(LabelReading, 10, 310, 135, 20, "Scope reading:", 0);
-    tk::valueTextCreate(TextReading, 150, 308, 95, 20);
-    tk::valueTextCreate(TextReadingMark, 250, 308, 95, 20);
+    tk::labelCreate(LabelReading, 10, 310, ColumnLeft - 12, 20, "Scope reading:", 0);
+    tk::valueTextCreate(TextReading, ColumnLeft, 308, ColumnWidth, 20);
+    tk::valueTextCreate(TextReadingMark, ColumnLeft + ColumnPitch, 308, ColumnWidth, 20);
 
     tk::valueTextCreate(TextMeasureChannel, 10, 8, 50, 20);
     tk::valueTextCreate(TextMeasureFrames, 65, 8, 120, 20);
     tk::pushButtonCreate(ButtonMeasureReset, 444, 6, 90, 25, "Reset");
     for (int k = 0; k < MeasureColumns; ++k) {
-        tk::labelCreate(LabelMeasureColumn + k, 150 + 100 * k, 42, 95, 18,
+        tk::labelCreate(LabelMeasureColumn + k, ColumnLeft + ColumnPitch * k, 42, ColumnWidth, 18,
                         columnTitles[static_cast<std::size_t>(k)], 1);
     }
     for (std::size_t q = 0; q < measure::QuantityCount; ++q) {
         const int row = static_cast<int>(q);
         const int y = 62 + 24 * row;
-        tk::labelCreate(measureLabel(row), 10, y + 2, 135, 20,
+        tk::labelCreate(measureLabel(row), 10, y + 2, ColumnLeft - 12, 20,
                         std::string(measure::quantityName(measure::AllQuantities[q])) + ":", 0);
         for (int k = 0; k < MeasureColumns; ++k) {
-            tk::valueTextCreate(measureText(row, static_cast<MeasureColumn>(k)), 150 + 100 * k, y,
-                                95, 20);
+            tk::valueTextCreate(measureText(row, static_cast<MeasureColumn>(k)),
+                                ColumnLeft + ColumnPitch * k, y, ColumnWidth, 20);
         }
     }
 
