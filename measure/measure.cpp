@@ -8,6 +8,7 @@
 //   interpolated between the two samples that straddle the mid level;
 // - period: the mean distance of successive rising (else falling) crossings; at least two;
 // - widths: the mean of the complete high (rising to falling) and low (falling to rising) runs;
+//   the duty cycle: the time high over the whole periods the period was taken over;
 // - AC RMS: about the mean, over the whole periods between the first and last rising crossing
 //   when there are any (a part period would weigh one level more), else over the frame;
 // - rise and fall: from 10 % to 90 % of the amplitude across each complete edge, interpolated.
@@ -39,46 +40,12 @@ bool usableScale(double value) {
 struct Edge {
     bool rising;
     double time; // in samples, interpolated
-    int index;   // the sample at which the hysteresis band was left
 };
 
-// The mid-level crossing just before sample `to`, found by going back from it.
-double crossingBefore(std::span<const std::uint8_t> s, int to, double level, bool rising) {
-    for (int k = to - 1; k >= 0; --k) {
-        const double a = s[k];
-        const double b = s[k + 1];
-        if (rising ? (a < level && b >= level) : (a > level && b <= level)) {
-            return k + (level - a) / (b - a);
-        }
-    }
-    return to;
-}
-
-std::vector<Edge> findEdges(std::span<const std::uint8_t> s, double mid, double hysteresis) {
-    const double high = mid + hysteresis;
-    const double low = mid - hysteresis;
-    std::vector<Edge> edges;
-    int state = 0; // +1 above the band, -1 below, 0 not known yet
-    for (int i = 0; i < static_cast<int>(s.size()); ++i) {
-        const double x = s[i];
-        if (x >= high) {
-            if (state < 0) {
-                edges.push_back({true, crossingBefore(s, i, mid, true), i});
-            }
-            state = 1;
-        } else if (x <= low) {
-            if (state > 0) {
-                edges.push_back({false, crossingBefore(s, i, mid, false), i});
-            }
-            state = -1;
-        }
-    }
-    return edges;
-}
-
-// Time (in samples) where the trace passes `level` going the edge's way, searching backwards
-// from the edge's crossing for the earlier level and forwards for the later one. Empty when the
-// frame ends first.
+// Time (in samples) where the trace passes `level` going up (rising) or down, searching
+// backwards from the pair of samples at `from` - 1 and `from` for an earlier pass, or forwards
+// from the pair at `from` and `from` + 1 for a later one; between the two samples on a straight
+// line. Empty when the frame ends first.
 std::optional<double> passBackward(std::span<const std::uint8_t> s, int from, double level,
                                    bool rising) {
     for (int k = from - 1; k >= 0; --k) {
@@ -101,6 +68,28 @@ std::optional<double> passForward(std::span<const std::uint8_t> s, int from, dou
         }
     }
     return std::nullopt;
+}
+
+std::vector<Edge> findEdges(std::span<const std::uint8_t> s, double mid, double hysteresis) {
+    const double high = mid + hysteresis;
+    const double low = mid - hysteresis;
+    std::vector<Edge> edges;
+    int state = 0; // +1 above the band, -1 below, 0 not known yet
+    for (int i = 0; i < static_cast<int>(s.size()); ++i) {
+        const double x = s[i];
+        if (x >= high) {
+            if (state < 0) {
+                edges.push_back({true, passBackward(s, i, mid, true).value_or(i)});
+            }
+            state = 1;
+        } else if (x <= low) {
+            if (state > 0) {
+                edges.push_back({false, passBackward(s, i, mid, false).value_or(i)});
+            }
+            state = -1;
+        }
+    }
+    return edges;
 }
 
 // Mean 10 % -> 90 % (or 90 % -> 10 %) time over the complete edges of one direction.
@@ -311,8 +300,25 @@ Measurements measureFrame(std::span<const std::uint8_t> samples, double voltsPer
     if (lowCount > 0) {
         m.widthNegative = lowSum / lowCount * secondsPerSample;
     }
-    if (m.widthPositive && m.period) {
-        m.dutyPositive = *m.widthPositive / *m.period * 100.0;
+    if (periodSamples) {
+        // The high share of the whole periods the period was taken over, so that an uneven
+        // train (other widths in other periods) still gives a share of one time span.
+        const bool fromRising = rising.size() >= 2;
+        std::size_t first = 0;
+        while (edges[first].rising != fromRising) {
+            ++first;
+        }
+        std::size_t last = edges.size() - 1;
+        while (edges[last].rising != fromRising) {
+            --last;
+        }
+        double high = 0.0;
+        for (std::size_t i = first; i < last; ++i) {
+            if (edges[i].rising) {
+                high += edges[i + 1].time - edges[i].time;
+            }
+        }
+        m.dutyPositive = high / (edges[last].time - edges[first].time) * 100.0;
     }
 
     if (m.clipped) {
@@ -347,19 +353,29 @@ Spectrum computeSpectrum(std::span<const std::uint8_t> samples, double voltsPerS
     }
     const auto s = samples.first(N);
     const double mean = meanOf(s);
-    // Radix-2 transform of the windowed frame, in bit-reversed order first.
-    std::array<std::complex<double>, N> x{};
-    double windowSum = 0.0;
-    constexpr int Bits = std::countr_zero(N);
-    for (std::size_t i = 0; i < N; ++i) {
-        // The periodic Hann window: its coherent gain is exactly one half.
-        const double w = 0.5 * (1.0 - std::cos(2.0 * std::numbers::pi * i / N));
-        windowSum += w;
-        std::size_t j = 0;
-        for (int b = 0; b < Bits; ++b) {
-            j |= ((i >> b) & 1u) << (Bits - 1 - b);
+    // The periodic Hann window (its coherent gain is exactly one half) and the bit-reversed
+    // order of the radix-2 transform, worked out once.
+    struct Tables {
+        std::array<double, N> window{};
+        std::array<std::size_t, N> reversed{};
+        double windowSum = 0.0;
+    };
+    static const Tables tables = [] {
+        Tables t;
+        constexpr int Bits = std::countr_zero(N);
+        for (std::size_t i = 0; i < N; ++i) {
+            t.window[i] = 0.5 * (1.0 - std::cos(2.0 * std::numbers::pi * i / N));
+            t.windowSum += t.window[i];
+            for (int b = 0; b < Bits; ++b) {
+                t.reversed[i] |= ((i >> b) & 1u) << (Bits - 1 - b);
+            }
         }
-        x[j] = (s[i] - mean) * voltsPerStep * w;
+        return t;
+    }();
+    const double windowSum = tables.windowSum;
+    std::array<std::complex<double>, N> x{};
+    for (std::size_t i = 0; i < N; ++i) {
+        x[tables.reversed[i]] = (s[i] - mean) * voltsPerStep * tables.window[i];
     }
     for (std::size_t length = 2; length <= N; length *= 2) {
         const std::complex<double> step = std::polar(1.0, -2.0 * std::numbers::pi / length);

@@ -27,6 +27,9 @@ veltrace_windows_tests(tests_toolkit
 veltrace_windows_tests(tests_display
     SOURCES display/readout_test.cpp display/render_test.cpp
     LIBRARIES veltrace_display)
+veltrace_windows_tests(tests_measure
+    SOURCES measure/measure_test.cpp
+    LIBRARIES veltrace_measure veltrace_link veltrace_display)
 veltrace_windows_tests(tests_link
     SOURCES link/decoder_test.cpp link/settings_decoding_test.cpp
             windows/serial_port_win32_test.cpp

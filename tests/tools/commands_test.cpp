@@ -248,6 +248,71 @@ TEST_F(Commands, LogNeverOverwritesUnlessForcedAndRefusesBeforeWritingAnything) 
     EXPECT_EQ(usage.wait(), 2);
 }
 
+TEST_F(Commands, LogWritesNothingForAPortItRefuses) {
+    // A name that is no port, and a port that cannot be opened: not even the header.
+    Program unknown(dir, {VELTRACE_LOG_PATH, "--port", "COM99"}, env);
+    EXPECT_EQ(unknown.wait(), 2);
+    EXPECT_EQ(unknown.out(), "");
+    EXPECT_NE(unknown.err().find("COM99"), std::string::npos) << unknown.err();
+    Program missing(dir, {VELTRACE_LOG_PATH, "--port", "COM3"}, env);
+    EXPECT_EQ(missing.wait(), 1);
+    EXPECT_EQ(missing.out(), "");
+    EXPECT_NE(missing.err().find("cannot open COM3"), std::string::npos) << missing.err();
+    Program toFile(dir, {VELTRACE_LOG_PATH, "--port", "COM3", "--output", "never.csv"}, env);
+    EXPECT_EQ(toFile.wait(), 1);
+    EXPECT_FALSE(fs::exists(dir / "never.csv"));
+}
+
+TEST_F(Commands, LogMeasureAddsTheMeasurementColumnsToEveryRow) {
+    Program log(dir, {VELTRACE_LOG_PATH, "--replay", data("clean.vtrec"), "--measure"}, env);
+    ASSERT_EQ(log.wait(), 0) << log.err();
+    const std::vector<std::string> rows = lines(log.out());
+    const std::vector<std::string> plain = lines(expectedCsv(data("clean.vtrec")));
+    ASSERT_EQ(rows.size(), plain.size());
+    EXPECT_EQ(rows[0], plain[0] + "," + std::string(logtool::MeasureColumns));
+    for (std::size_t r = 1; r < rows.size(); ++r) {
+        EXPECT_EQ(rows[r].substr(0, plain[r].size() + 1), plain[r] + ",") << r;
+        EXPECT_EQ(std::count(rows[r].begin(), rows[r].end(), ','),
+                  std::count(rows[0].begin(), rows[0].end(), ','))
+            << r;
+    }
+}
+
+TEST_F(Commands, LogMeasuresTheDutyCycleTheSimulatorWasGiven) {
+    // From the simulator's square of a quarter duty, through a pseudo-terminal and the serial
+    // path, to the log's measurement columns.
+    const fs::path link = dir / "scope";
+    Program sim(dir,
+                {VELTRACE_SIM_PATH, "--link", link.string(), "--rate", "20000", "--wave", "square",
+                 "--duty", "25", "--freq", "2000", "--timebase", "5", "--range", "1"},
+                env);
+    ASSERT_TRUE(waitUntil([&] { return fs::exists(link); }));
+    mapPort(9, link.string());
+    Program log(dir, {VELTRACE_LOG_PATH, "--port", "COM9", "--frames", "3", "--measure"}, env);
+    ASSERT_EQ(log.wait(), 0) << log.err();
+    const std::vector<std::string> rows = lines(log.out());
+    ASSERT_EQ(rows.size(), 4u) << log.out();
+    const auto fields = [](const std::string& row) {
+        std::vector<std::string> out;
+        std::istringstream in(row + ",");
+        std::string field;
+        while (std::getline(in, field, ',')) {
+            out.push_back(field);
+        }
+        return out;
+    };
+    const std::vector<std::string> names = fields(rows[0]);
+    const auto duty = std::find(names.begin(), names.end(), "duty_percent") - names.begin();
+    const auto freq = std::find(names.begin(), names.end(), "frequency_hz") - names.begin();
+    ASSERT_LT(static_cast<std::size_t>(duty), names.size());
+    for (std::size_t r = 1; r < rows.size(); ++r) {
+        const std::vector<std::string> row = fields(rows[r]);
+        ASSERT_EQ(row.size(), names.size()) << rows[r];
+        EXPECT_NEAR(std::stod(row[static_cast<std::size_t>(duty)]), 25.0, 2.0) << rows[r];
+        EXPECT_NEAR(std::stod(row[static_cast<std::size_t>(freq)]), 2000.0, 30.0) << rows[r];
+    }
+}
+
 TEST_F(Commands, LogCapturesEveryNthFrameWithoutADisplay) {
     auto noDisplay = env;
     noDisplay.emplace_back("DISPLAY", "");

@@ -4,7 +4,10 @@
 #include "display/draw.h"
 #include "display/view_geometry.h"
 #include "link/frame_log.h"
+#include "measure/measure.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -32,6 +35,11 @@ void FrameLogger::feed(std::span<const std::uint8_t> bytes, std::int64_t wallMic
         }
         ++rows_;
         csv += link::csvRow(wallMicros, rows_, decoder_, channel_);
+        if (options_.measure) {
+            csv.pop_back(); // the row's line end goes after the measurements
+            csv += measureFields(decoder_, channel_);
+            csv += '\n';
+        }
         if (!options_.capturesDir.empty() && rows_ % options_.every == 0) {
             const std::string path =
                 (std::filesystem::path(options_.capturesDir) / captureName(rows_)).string();
@@ -40,6 +48,59 @@ void FrameLogger::feed(std::span<const std::uint8_t> bytes, std::int64_t wallMic
             }
         }
     }
+}
+
+std::string csvHeader(bool measure) {
+    std::string header = link::csvHeader();
+    if (measure) {
+        header.pop_back();
+        header += ',';
+        header += MeasureColumns;
+        header += '\n';
+    }
+    return header;
+}
+
+std::string csvNumber(double value) {
+    if (!std::isfinite(value)) {
+        return "";
+    }
+    constexpr int Significant = 9;
+    const int magnitude =
+        value == 0.0 ? 0 : static_cast<int>(std::floor(std::log10(std::abs(value))));
+    const int decimals = std::clamp(Significant - 1 - magnitude, 0, 40);
+    char buffer[400];
+    std::snprintf(buffer, sizeof buffer, "%.*f", decimals, value);
+    std::string text = buffer;
+    if (text.find('.') != std::string::npos) {
+        while (text.back() == '0') {
+            text.pop_back();
+        }
+        if (text.back() == '.') {
+            text.pop_back();
+        }
+    }
+    if (text == "-0") {
+        text = "0";
+    }
+    return text;
+}
+
+std::string measureFields(const link::FrameDecoder& decoder, const state::ChannelData& channel) {
+    const measure::Measurements m =
+        measure::measureFrame(channel.samples, channel.voltsPerStep, channel.timePerSample);
+    std::string fields;
+    for (measure::Quantity quantity : measure::AllQuantities) {
+        fields += ',';
+        if (const auto value = measure::valueOf(m, quantity)) {
+            fields += csvNumber(*value);
+        }
+    }
+    fields += ',';
+    if (const auto volts = measure::scaleReading(decoder.reading, decoder.head[1]).volts) {
+        fields += csvNumber(*volts);
+    }
+    return fields;
 }
 
 std::string captureName(std::uint64_t frame) {

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace veltrace::logtool {
 
@@ -18,7 +19,22 @@ struct LoggerOptions {
     std::string capturesDir;     // "" = no captures
     std::uint64_t every = 1;     // captures of frames every, 2 * every, ...
     toolkit::Handle font = 0;    // the capture overlay's font (toolkitInitHeadless, fontLoad)
+    bool measure = false;        // the measurement columns after the others
 };
+
+// The measurement columns, in their order after link::CsvColumns and the samples: volts,
+// hertz, seconds and percent.
+inline constexpr std::string_view MeasureColumns =
+    "v_pp,v_amplitude,v_ac_rms,frequency_hz,period_s,width_pos_s,width_neg_s,duty_percent,"
+    "rise_s,fall_s,reading_v";
+// The header row, with the measurement columns when asked; with its line end.
+std::string csvHeader(bool measure);
+// The measurement fields of a frame, each preceded by its comma: empty where there is no
+// value (see measure/), else a plain decimal number (csvNumber).
+std::string measureFields(const link::FrameDecoder& decoder, const state::ChannelData& channel);
+// A number in plain decimal notation (never an exponent) with 9 significant digits, trailing
+// zeros after the point dropped: 0.0000000512, 1234.56789, 0 (never -0).
+std::string csvNumber(double value);
 
 class FrameLogger {
   public:

@@ -51,11 +51,16 @@ const char* const usageText =
     "  --captures DIR   also write each frame's capture (the one-channel view's CAPTURE) to\n"
     "                   DIR, named by frame number: frame-000001.png, ...\n"
     "  --every N        with --captures: only every Nth frame (N, 2N, ...)\n"
+    "  --measure        add the frame's measurements after the samples (see below)\n"
     "  --help           this text\n"
     "\n"
     "Columns: time (local, ISO 8601 with milliseconds), frame, switches, volts_per_div,\n"
     "timebase, us_per_sample, trigger, reading (the scope's own numeric reading), reading_mark\n"
     "(high or low), s0 ... s128 (the raw samples). A frame that arrived damaged gets no row.\n"
+    "With --measure also: v_pp, v_amplitude, v_ac_rms (volts), frequency_hz, period_s,\n"
+    "width_pos_s, width_neg_s (seconds), duty_percent, rise_s, fall_s (10 % to 90 %),\n"
+    "reading_v (the scope's reading in volts): plain decimal numbers with 9 significant\n"
+    "digits, empty where the frame gives no value (a flat or clipped trace, less than a period).\n"
     "Ctrl-C stops cleanly: every row written so far is complete.\n"
     "\n"
     "Examples:\n"
@@ -77,6 +82,7 @@ struct Options {
     double duration = 0; // seconds; 0 = no limit
     std::string captures;
     std::uint64_t every = 1;
+    bool measure = false;
 };
 
 [[noreturn]] void usageError(const std::string& message) {
@@ -135,6 +141,8 @@ Options parseOptions(int argc, char** argv) {
             o.captures = value();
         } else if (option == "--every") {
             o.every = positiveCount(option, value());
+        } else if (option == "--measure") {
+            o.measure = true;
         } else {
             usageError("unknown option '" + option + "'");
         }
@@ -304,7 +312,9 @@ std::string choosePort(const std::string& asked) {
     return found;
 }
 
-Outcome logPort(const Options& options, logtool::FrameLogger& logger, int out) {
+// The port named by --port, open; a name that is no port, or one that cannot be opened, ends
+// the program before anything is written.
+std::unique_ptr<link::ReconnectingPort> openLogPort(const Options& options) {
     link::PortConfig config;
     config.portName = choosePort(options.port);
     if (link::comDevicePath(config.portName).empty()) {
@@ -316,9 +326,13 @@ Outcome logPort(const Options& options, logtool::FrameLogger& logger, int out) {
              "): missing, busy, or no permission");
     }
     // Like the window: a device that goes away is waited for and opened again.
-    link::ReconnectingPort port(std::move(opened), [config]() -> std::shared_ptr<link::ByteSource> {
-        return link::openPort(config);
-    });
+    return std::make_unique<link::ReconnectingPort>(
+        std::move(opened),
+        [config]() -> std::shared_ptr<link::ByteSource> { return link::openPort(config); });
+}
+
+Outcome logPort(const Options& options, link::ReconnectingPort& port, logtool::FrameLogger& logger,
+                int out) {
     Progress progress;
     std::string rows;
     std::string error;
@@ -374,21 +388,26 @@ int main(int argc, char** argv) {
 
     logtool::LoggerOptions loggerOptions;
     loggerOptions.maxFrames = options.frames;
-    prepareCaptures(options, loggerOptions);
+    loggerOptions.measure = options.measure;
+    // The source is opened before the output is made, so a wrong name or a port that cannot be
+    // had leaves no CSV behind, not even its header.
     std::unique_ptr<record::RecordingReader> reader;
+    std::unique_ptr<link::ReconnectingPort> port;
     if (!options.replay.empty()) {
-        // Opened before the output is made, so a wrong name leaves no empty CSV behind.
         std::string error;
         reader = record::RecordingReader::open(options.replay, error);
         if (!reader) {
             fail("cannot replay: " + error);
         }
+    } else {
+        port = openLogPort(options);
     }
-    const int out = openOutput(options, link::csvHeader());
+    prepareCaptures(options, loggerOptions);
+    const int out = openOutput(options, logtool::csvHeader(options.measure));
 
     logtool::FrameLogger logger(loggerOptions);
     const Outcome outcome =
-        reader ? logReplay(options, *reader, logger, out) : logPort(options, logger, out);
+        reader ? logReplay(options, *reader, logger, out) : logPort(options, *port, logger, out);
     if (out != STDOUT_FILENO && ::close(out) != 0 && outcome.code == 0) {
         fail("cannot write " + options.output + ": " + std::strerror(errno));
     }

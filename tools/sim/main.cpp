@@ -82,6 +82,7 @@ const char* const usageText =
     "  --freq HZ          signal frequency (default 500)\n"
     "  --amplitude STEPS  peak amplitude in sample steps (default 20)\n"
     "  --offset STEPS     centre value in sample steps (default 32 = screen centre)\n"
+    "  --duty PERCENT     share of each period a square is high, 0..100 (default 50)\n"
     "  --coupling C       gnd|ac|dc (default dc)\n"
     "  --range R          1|10|100 volts (default 10)\n"
     "  --timebase T       0..9 (default 6 = 50us per sample)\n"
@@ -170,6 +171,12 @@ Options parseOptions(int argc, char** argv) {
             o.shape.amplitude = static_cast<int>(numberArgument(option, value()));
         } else if (option == "--offset") {
             o.shape.offset = static_cast<int>(numberArgument(option, value()));
+        } else if (option == "--duty") {
+            const double percent = numberArgument(option, value());
+            if (!(percent >= 0 && percent <= 100)) {
+                usageError("--duty takes a percentage 0..100");
+            }
+            o.shape.duty = percent / 100.0;
         } else if (option == "--coupling") {
             o.coupling = choice<Coupling>(
                 option, value(),

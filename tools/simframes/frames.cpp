@@ -21,12 +21,12 @@ double nextUnit(std::uint32_t& state) {
 
 // Wave value in -1..1 for the phase fraction 0..1, all shapes starting at 0 and rising like a
 // sine so that switching shapes keeps the trace in step.
-double shapeValue(Waveform waveform, double fraction) {
+double shapeValue(Waveform waveform, double fraction, double duty) {
     switch (waveform) {
     case Waveform::Sine:
         return std::sin(2.0 * std::numbers::pi * fraction);
     case Waveform::Square:
-        return fraction < 0.5 ? 1.0 : -1.0;
+        return fraction < duty ? 1.0 : -1.0;
     case Waveform::Triangle:
         if (fraction < 0.25) {
             return 4.0 * fraction;
@@ -138,9 +138,14 @@ FrameSamplesArray sampleWaveform(const WaveShape& shape, double timePerSampleUs,
         } else {
             const double timeUs = startTimeUs + i * timePerSampleUs;
             const double cycles = shape.frequencyHz * timeUs / 1e6;
-            value = shapeValue(shape.waveform, cycles - std::floor(cycles));
+            value = shapeValue(shape.waveform, cycles - std::floor(cycles), shape.duty);
         }
-        samples[i] = clampSample(std::lround(shape.offset + shape.amplitude * value));
+        long sample = std::lround(shape.offset + shape.amplitude * value);
+        if (shape.noise > 0) {
+            sample +=
+                static_cast<long>(nextRandom(noiseState) % (2u * shape.noise + 1)) - shape.noise;
+        }
+        samples[i] = clampSample(sample);
     }
     return samples;
 }

@@ -51,6 +51,11 @@ struct WaveShape {
     double frequencyHz = 1000.0;
     int amplitude = 40;
     int offset = 62;
+    // Share of each period a square spends high, 0..1.
+    double duty = 0.5;
+    // Uniform noise of up to this many steps either way added to every sample (0: none, and
+    // no draw from noiseState), so tests can ride noise on a clean shape.
+    int noise = 0;
 };
 
 // Sample i is taken at startTimeUs + i * timePerSampleUs. noiseState is the generator state for
