@@ -16,7 +16,9 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -310,6 +312,78 @@ TEST_F(MeasurementsClosed, CloseBoxClosesOnlyItAndNothingIsMeasuredUntilItOpensA
     EXPECT_GT(measurementPasses(), closed);
     EXPECT_NEAR(hertz(value(measure::Quantity::Frequency)), 625.0, 625.0 * 0.02);
     EXPECT_EQ(text(TextMeasureFrames), "1 frame");
+}
+
+// ---- With the acquisition thread ---------------------------------------------------------------
+
+// The frames come from the acquisition thread while the main thread's loop opens the window,
+// resets and closes it: each frame is counted once, the statistics start again at Reset, and
+// nothing is measured once the window is closed.
+class MeasurementsThreaded : public MeasurementsWindowTest {
+  protected:
+    void TearDown() override {
+        if (thread != 0) {
+            link::stopAcquisition(thread);
+        }
+        MeasurementsWindowTest::TearDown();
+    }
+    void pushFrames(int count, int amplitude) {
+        const sim::WaveShape shape{sim::Waveform::Sine, 8 * LineSpacingHz, amplitude, 32};
+        std::uint32_t noise = 0;
+        const sim::FrameSamplesArray samples =
+            sim::sampleWaveform(shape, sim::timePerSampleUs(Timebase50us), 0.0, noise);
+        const sim::FrameSettings settings{
+            sim::switchesByte(sim::Coupling::Dc, sim::Range::V10), Timebase50us,
+            sim::triggerByte(sim::Source::IntPlus, false), sim::levelByte(sim::Level::P01)};
+        for (int i = 0; i < count; ++i) {
+            source->push(sim::buildFrame(settings, samples));
+        }
+    }
+    static std::uint64_t drawn() { return link::acquisitionStats().framesDrawn; }
+    static bool turnUntil(const std::function<bool()>& condition) {
+        for (int i = 0; i < 1500; ++i) {
+            if (condition()) {
+                return true;
+            }
+            turn();
+        }
+        return condition();
+    }
+    // The window's texts, read as one update left them.
+    static std::string locked(int control) {
+        std::lock_guard<std::recursive_mutex> guard(scopeLock());
+        return tk::controlTextGet(control);
+    }
+
+    int thread = 0;
+};
+
+TEST_F(MeasurementsThreaded, FramesFromTheWorkerAreCountedOnceAcrossResetAndClose) {
+    chooseMenu(MenuMeasurements);
+    const std::uint64_t base = drawn();
+    pushFrames(20, 12);
+    thread = link::startAcquisition(link::AcquisitionJob{source, app::frameCompleted});
+    ASSERT_NE(thread, 0);
+    ASSERT_TRUE(turnUntil([&] { return drawn() == base + 20; }));
+    EXPECT_EQ(locked(TextMeasureFrames), "20 frames");
+    EXPECT_NEAR(volts(locked(measureText(0, MeasureColumn::Mean))), 24 * VoltsPerStep,
+                VoltsPerStep);
+
+    EXPECT_EQ(click(ButtonMeasureReset), tk::EventControl);
+    EXPECT_EQ(locked(TextMeasureFrames), "0 frames");
+    pushFrames(10, 20);
+    ASSERT_TRUE(turnUntil([&] { return drawn() == base + 30; }));
+    EXPECT_EQ(locked(TextMeasureFrames), "10 frames");
+    // Only the frames after Reset: a minimum of the earlier, smaller trace would show here.
+    EXPECT_NEAR(volts(locked(measureText(0, MeasureColumn::Minimum))), 40 * VoltsPerStep,
+                VoltsPerStep);
+
+    drive::closeWindow(MeasurementsWindow);
+    EXPECT_EQ(turn(), tk::EventClose);
+    const std::uint64_t passes = measurementPasses();
+    pushFrames(10, 16);
+    ASSERT_TRUE(turnUntil([&] { return drawn() == base + 40; }));
+    EXPECT_EQ(measurementPasses(), passes);
 }
 
 } // namespace
