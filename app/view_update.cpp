@@ -157,13 +157,17 @@ void updateView(display::View view, int c, bool capture) {
         // No memory for a picture: nothing changes, the display keeps the one it has.
         return;
     }
+    const bool measured = c == selectedChannel();
+    if (measured) {
+        prepareMeasurements(c);
+    }
     setPanelTexts(panelChannel(view, c));
     if (capture) {
         saveCapture(view, c, *picture);
     }
     tk::controlStateSet(imageControl(view, c), tk::imageStore(viewImage(view, c), picture));
     showReadout(view, c);
-    if (c == selectedChannel()) {
+    if (measured) {
         updateMeasurements(c);
     }
     completeSingleShot();
