@@ -131,9 +131,6 @@ void frameCompleted();
 // scope lock): while the window is open, measures the channel's frame and shows it; a new frame
 // also goes into the statistics. Does nothing while the window is closed.
 void updateMeasurements(int channel);
-// The computing half of updateMeasurements, done ahead (before the update hands over the main
-// picture), so the window's controls then change all at once. Nothing while the window is closed.
-void prepareMeasurements(int channel);
 // How many times a frame has been measured since the program started (for tests and the
 // statistics of a run): it stands still while the window is closed.
 std::uint64_t measurementPasses();

@@ -191,40 +191,20 @@ std::shared_ptr<tk::Image> drawSpectrum(const measure::Spectrum& spectrum, doubl
     return picture;
 }
 
-// One frame's results, computed before any of them is shown: the window's controls then change
-// in one burst, which wakes the GUI thread once rather than once for each part.
-struct Prepared {
-    bool ready = false;
-    int channel = 0;
-    measure::Measurements measurements;
-    measure::Spectrum spectrum;
-    double topDb = 0.0;
-    std::shared_ptr<tk::Image> picture;
-};
-
-Prepared prepare(int channel) {
-    Prepared p;
-    p.ready = true;
-    p.channel = channel;
-    const state::ChannelData& data = scope.channel[static_cast<std::size_t>(channel)];
-    const std::span samples(data.samples.data(), measure::MeasuredSamples);
-    p.measurements = measure::measureFrame(samples, data.voltsPerStep, data.timePerSample);
-    p.spectrum = measure::computeSpectrum(samples, data.voltsPerStep, data.timePerSample);
+void showSpectrum(int channel, const state::ChannelData& data) {
+    const measure::Spectrum spectrum =
+        measure::computeSpectrum(std::span(data.samples.data(), measure::MeasuredSamples),
+                                 data.voltsPerStep, data.timePerSample);
     // The strongest line stands between 5 and 15 dB below the top, whatever its level.
-    p.topDb = p.spectrum.strongest
-                  ? std::ceil((p.spectrum.strongest->levelDb + 5.0) / DbPerDivision) * DbPerDivision
-                  : 0.0;
+    const double topDb =
+        spectrum.strongest
+            ? std::ceil((spectrum.strongest->levelDb + 5.0) / DbPerDivision) * DbPerDivision
+            : 0.0;
     const std::uint32_t colour =
         display::geometryOf(display::View::Screen).traceColours[static_cast<std::size_t>(channel)];
-    p.picture = drawSpectrum(p.spectrum, p.topDb, colour);
-    return p;
-}
-
-void showSpectrum(const Prepared& p) {
-    if (p.picture) {
-        tk::controlStateSet(ImageSpectrum, tk::imageStore(BitmapSpectrum, p.picture));
+    if (const std::shared_ptr<tk::Image> picture = drawSpectrum(spectrum, topDb, colour)) {
+        tk::controlStateSet(ImageSpectrum, tk::imageStore(BitmapSpectrum, picture));
     }
-    const measure::Spectrum& spectrum = p.spectrum;
     if (spectrum.levelDb.empty()) {
         setText(TextSpectrumScale, "");
         setText(TextSpectrumRight, "");
@@ -232,7 +212,7 @@ void showSpectrum(const Prepared& p) {
         return;
     }
     setText(TextSpectrumScale,
-            "10 dB/div, top " + tk::floatToText(static_cast<float>(p.topDb), 0) + " dBV");
+            "10 dB/div, top " + tk::floatToText(static_cast<float>(topDb), 0) + " dBV");
     setText(TextSpectrumRight,
             display::frequencyText(static_cast<float>(
                 spectrum.lineSpacingHz * static_cast<double>(measure::SpectrumLines - 1))));
@@ -244,9 +224,6 @@ void showSpectrum(const Prepared& p) {
                       " dBV"
                 : "Strongest: " + std::string(NoValue));
 }
-
-// Guarded by the scope lock: what prepareMeasurements computed for the update under way.
-Prepared prepared;
 
 void createControls() {
     tk::labelCreate(LabelReading, 10, 310, ColumnLeft - 12, 20, "Scope reading:", 0);
@@ -302,7 +279,6 @@ void openMeasurementsWindow() {
         return;
     }
     window = WindowState{};
-    prepared = Prepared{};
     createControls();
     window.open = true;
     // The frame on show is the first of the statistics.
@@ -343,11 +319,6 @@ void frameCompleted() {
     redrawCurrentView();
 }
 
-void prepareMeasurements(int channel) {
-    Guard guard(state::scopeLock());
-    prepared = window.open ? prepare(channel & 3) : Prepared{};
-}
-
 void updateMeasurements(int channel) {
     Guard guard(state::scopeLock());
     if (!window.open) {
@@ -355,12 +326,10 @@ void updateMeasurements(int channel) {
     }
     passes.fetch_add(1, std::memory_order_relaxed);
     channel &= 3;
-    if (!prepared.ready || prepared.channel != channel) {
-        prepared = prepare(channel);
-    }
-    const Prepared p = std::move(prepared);
-    prepared = Prepared{};
-    const measure::Measurements& measurements = p.measurements;
+    const state::ChannelData& data = scope.channel[static_cast<std::size_t>(channel)];
+    const measure::Measurements measurements =
+        measure::measureFrame(std::span(data.samples.data(), measure::MeasuredSamples),
+                              data.voltsPerStep, data.timePerSample);
     const std::uint64_t serial = frames[static_cast<std::size_t>(channel)].serial;
     if (channel != window.channel) {
         // Another channel: its statistics start with the frame now on show.
@@ -376,7 +345,7 @@ void updateMeasurements(int channel) {
     showValues(measurements);
     showStatistics();
     showReading(channel);
-    showSpectrum(p);
+    showSpectrum(channel, data);
 }
 
 std::uint64_t measurementPasses() {

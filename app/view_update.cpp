@@ -157,17 +157,13 @@ void updateView(display::View view, int c, bool capture) {
         // No memory for a picture: nothing changes, the display keeps the one it has.
         return;
     }
-    const bool measured = c == selectedChannel();
-    if (measured) {
-        prepareMeasurements(c);
-    }
     setPanelTexts(panelChannel(view, c));
     if (capture) {
         saveCapture(view, c, *picture);
     }
     tk::controlStateSet(imageControl(view, c), tk::imageStore(viewImage(view, c), picture));
     showReadout(view, c);
-    if (measured) {
+    if (c == selectedChannel()) {
         updateMeasurements(c);
     }
     completeSingleShot();
