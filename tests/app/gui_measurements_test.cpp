@@ -64,14 +64,15 @@ class MeasurementsWindowTest : public MainWindowFixture {
 
     // One frame of the shape on the 10 V range, through one acquisition cycle.
     void feed(sim::Waveform waveform, double frequencyHz, int amplitude,
-              std::array<std::uint8_t, 4> reading = {0, 0, 0, 0}) {
+              std::array<std::uint8_t, 4> reading = {0, 0, 0, 0},
+              sim::Range range = sim::Range::V10) {
         const sim::WaveShape shape{waveform, frequencyHz, amplitude, 32};
         std::uint32_t noise = 0;
         const sim::FrameSamplesArray samples =
             sim::sampleWaveform(shape, sim::timePerSampleUs(Timebase50us), 0.0, noise);
-        const sim::FrameSettings settings{
-            sim::switchesByte(sim::Coupling::Dc, sim::Range::V10), Timebase50us,
-            sim::triggerByte(sim::Source::IntPlus, false), sim::levelByte(sim::Level::P01)};
+        const sim::FrameSettings settings{sim::switchesByte(sim::Coupling::Dc, range), Timebase50us,
+                                          sim::triggerByte(sim::Source::IntPlus, false),
+                                          sim::levelByte(sim::Level::P01)};
         source->push(sim::buildFrame(settings, samples, 0x7C, reading));
         ASSERT_TRUE(cycle->run());
         drive::settle();
@@ -210,6 +211,10 @@ TEST_F(MeasurementsFollow, ScopeReadingWithItsSignScaleAndMark) {
     feed(sim::Waveform::Sine, 8 * LineSpacingHz, 20, {0, 4, 5, 0x02});
     EXPECT_EQ(text(TextReading), "4.5V");
     EXPECT_EQ(text(TextReadingMark), "LOW");
+    // The 1 V range: hundredths, from the switches byte of this very frame.
+    feed(sim::Waveform::Sine, 8 * LineSpacingHz, 20, {1, 2, 3, 0}, sim::Range::V1);
+    EXPECT_EQ(text(TextReading), "1.23V");
+    EXPECT_EQ(text(TextReadingMark), "");
 }
 
 // The spectrum as it is on the screen: the strongest line is drawn white at the built frequency's
