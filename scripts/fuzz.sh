@@ -14,18 +14,18 @@ scripts/install-deps.sh clang libclang-rt-14-dev
 build=build-fuzz
 cmake -S fuzz -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build"
-for target in decoder_fuzz settings_fuzz recording_fuzz; do
+for target in decoder_fuzz settings_fuzz recording_fuzz measure_fuzz; do
     mkdir -p "$build/corpus/$target" "$build/seeds/$target"
 done
 "$build/make_seeds" "$build/seeds/decoder_fuzz" "$build/seeds/settings_fuzz" \
     "$build/seeds/recording_fuzz"
 
-targets=${FUZZ_TARGETS:-"decoder_fuzz settings_fuzz recording_fuzz"}
+targets=${FUZZ_TARGETS:-"decoder_fuzz settings_fuzz recording_fuzz measure_fuzz"}
 for target in $targets; do
-    # Short runs by default: the decoder is cheap per input, the settings and recording targets
-    # write a file.
+    # Short runs by default: the decoder and the measurements are cheap per input, the settings
+    # and recording targets write a file.
     case "$target" in
-    decoder_fuzz) runs=${FUZZ_RUNS:-100000} ;;
+    decoder_fuzz | measure_fuzz) runs=${FUZZ_RUNS:-100000} ;;
     *) runs=${FUZZ_RUNS:-30000} ;;
     esac
     limit=(-runs="$runs")
