@@ -5,6 +5,7 @@
 
 #include "display/view_geometry.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -112,6 +113,27 @@ std::optional<std::string> runPortDialog();
 void openAboutWindow();
 // The donation address (a build-time setting).
 const char* donationAddress();
+
+// ---- Measurements window (measurements_window.cpp) ----
+// Opens the window, or brings the open one to the front. Statistics start afresh when it opens.
+void openMeasurementsWindow();
+// Closes it, if open; from then on no frame is measured. Safe to call when it is not open.
+void closeMeasurementsWindow();
+// Closes it and forgets what the frames so far brought (their readings and count): a new main
+// window starts without measurements.
+void resetMeasurements();
+// Clears the minimum, maximum and mean of every measurement (the window's Reset button).
+void resetMeasurementStatistics();
+// What a completed frame brings: the device's reading of it is kept for its channel, then the
+// current view is drawn. The acquisition thread's frame callback, under the scope lock.
+void frameCompleted();
+// Part of every screen update of the selected channel `channel` (view_update.cpp, under the
+// scope lock): while the window is open, measures the channel's frame and shows it; a new frame
+// also goes into the statistics. Does nothing while the window is closed.
+void updateMeasurements(int channel);
+// How many times a frame has been measured since the program started (for tests and the
+// statistics of a run): it stands still while the window is closed.
+std::uint64_t measurementPasses();
 
 // ---- Start-up and shutdown (startup.cpp) ----
 // The exit status when no window system can be reached.

@@ -14,8 +14,10 @@ inline constexpr int ScreenViewHeight = 560;
 inline constexpr int StripViewHeight = 575;
 inline constexpr int AboutWindow = 1;
 inline constexpr int PortDialog = 1;
+inline constexpr int MeasurementsWindow = 2;
 
 inline constexpr int MenuComPort = 1;
+inline constexpr int MenuMeasurements = 2;
 inline constexpr int MenuQuit = 7;
 inline constexpr int MenuAbout = 11;
 
@@ -79,11 +81,37 @@ inline constexpr int ButtonOk = 62;
 inline constexpr int TextAbout = 63;
 inline constexpr int ButtonDonate = 64;
 
-// Images: 0 the one-channel screen, 1..4 the channel strips, 5 the donation picture, 6 the icon.
+// The Measurements window's controls. Each measurement q (0..9, in measure::AllQuantities order)
+// has a row: its name, then its value, minimum, maximum and mean.
+inline constexpr int ButtonMeasureReset = 100;
+inline constexpr int TextMeasureChannel = 101;
+inline constexpr int TextMeasureFrames = 102;
+inline constexpr int LabelMeasureColumn = 103; // + k for the column headers Value, Min, Max, Mean
+inline constexpr int LabelReading = 107;
+inline constexpr int TextReading = 108;
+inline constexpr int TextReadingMark = 109;
+inline constexpr int LabelSpectrum = 110;
+inline constexpr int ImageSpectrum = 111;
+inline constexpr int TextSpectrumScale = 112;
+inline constexpr int TextSpectrumLeft = 113;
+inline constexpr int TextSpectrumRight = 114;
+inline constexpr int TextSpectrumPeak = 115;
+inline constexpr int MeasureColumns = 4; // value, minimum, maximum, mean
+enum class MeasureColumn { Value = 0, Minimum = 1, Maximum = 2, Mean = 3 };
+inline constexpr int measureLabel(int q) {
+    return 120 + 5 * q;
+}
+inline constexpr int measureText(int q, MeasureColumn column) {
+    return 121 + 5 * q + static_cast<int>(column);
+}
+
+// Images: 0 the one-channel screen, 1..4 the channel strips, 5 the donation picture, 6 the icon,
+// 7 the spectrum.
 inline constexpr int BitmapScreen = 0;
 inline constexpr int BitmapChannel1 = 1; // BitmapChannel1 + c for channel c
 inline constexpr int BitmapDonate = 5;
 inline constexpr int BitmapIcon = 6;
+inline constexpr int BitmapSpectrum = 7;
 
 // The image a view's picture of channel c is kept under.
 inline constexpr int viewImage(display::View view, int channel) {

@@ -69,7 +69,7 @@ void startReading(std::shared_ptr<link::ByteSource> source) {
     device.source = std::move(source);
     device.workerThread = link::startAcquisition(link::AcquisitionJob{
         device.source, [] {
-            redrawCurrentView();
+            frameCompleted();
             const int c = scope.currentChannel.load() & 3;
             latencyFrameShown(toolkit::imageHandle(viewImage(currentView(), c)),
                               link::frameReadTime());

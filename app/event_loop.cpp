@@ -1,4 +1,5 @@
-// The main thread's event loop and every command of the main window and the About window.
+// The main thread's event loop and every command of the main window, the About window and the
+// Measurements window.
 //
 // Each command runs under the scope lock so the acquisition thread never sees half of it (the
 // screen updates take the same recursive lock again). The port change is the exception: its
@@ -170,6 +171,9 @@ void controlCommand(int control, int type) {
     case ButtonDonate:
         tk::openDocument(donationAddress());
         break;
+    case ButtonMeasureReset:
+        resetMeasurementStatistics();
+        break;
     default:
         for (int c = 0; c < state::ChannelCount; ++c) {
             if (control == optionChannel(c)) {
@@ -206,6 +210,9 @@ void menuCommand(int item) {
     case MenuComPort:
         portChangeCommand();
         break;
+    case MenuMeasurements:
+        openMeasurementsWindow();
+        break;
     case MenuQuit: {
         Guard guard(state::scopeLock());
         scope.quitRequested = 1;
@@ -229,6 +236,8 @@ void closeRequest(int window) {
         scope.quitRequested = 1;
     } else if (window == AboutWindow) {
         tk::windowClose(AboutWindow);
+    } else if (window == MeasurementsWindow) {
+        closeMeasurementsWindow();
     }
 }
 

@@ -54,9 +54,12 @@ int openMainWindow() {
 }
 
 void buildMainWindowContents() {
+    // A new main window starts without measurements, whatever an earlier one left open.
+    resetMeasurements();
     if (tk::menuBarCreate(MainWindow)) {
         tk::menuTitleAdd("File");
         tk::menuItemAdd(MenuComPort, "COM-Port...");
+        tk::menuItemAdd(MenuMeasurements, "Measurements...");
         tk::menuSeparatorAdd();
         tk::menuItemAdd(MenuQuit, "&Quit");
         tk::menuTitleAdd("?");

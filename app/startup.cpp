@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <string>
 
@@ -39,6 +40,13 @@ bool windowSystemReady() {
         return false;
     }
     return true;
+}
+
+// VELTRACE_MEASUREMENTS set and not 0: the Measurements window opens with the main window (for
+// a session that wants it from the first frame, and for the floor measurement with it open).
+bool measurementsWantedAtStart() {
+    const char* wanted = std::getenv("VELTRACE_MEASUREMENTS");
+    return wanted != nullptr && wanted[0] != '\0' && std::strcmp(wanted, "0") != 0;
 }
 
 // Everything after the toolkit's start: 1 with the main window up and the device connected, 0
@@ -100,6 +108,9 @@ int startUp() {
     if (openProgramWindow() == 0) {
         finishStream();
         return 0;
+    }
+    if (measurementsWantedAtStart()) {
+        openMeasurementsWindow();
     }
     runEventLoop();
     endSequence();

@@ -163,6 +163,9 @@ void updateView(display::View view, int c, bool capture) {
     }
     tk::controlStateSet(imageControl(view, c), tk::imageStore(viewImage(view, c), picture));
     showReadout(view, c);
+    if (c == selectedChannel()) {
+        updateMeasurements(c);
+    }
     completeSingleShot();
 }
 

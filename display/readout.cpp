@@ -26,6 +26,20 @@ template <typename Units> std::size_t stepUnits(float& value, float limit, const
 
 } // namespace
 
+std::string voltsText(float volts) {
+    return toolkit::floatToText(volts, 2) + "V";
+}
+
+std::string timeText(float microseconds) {
+    const std::size_t unit = stepUnits(microseconds, TimeUnitLimit, timeUnits);
+    return toolkit::floatToText(microseconds, 2) + timeUnits[unit];
+}
+
+std::string frequencyText(float hertz) {
+    const std::size_t unit = stepUnits(hertz, FreqUnitLimit, freqUnits);
+    return toolkit::floatToText(hertz, 2) + freqUnits[unit];
+}
+
 state::ChannelReadout computeReadout(const state::ChannelCursors& cursors, float voltsPerStep,
                                      float timePerSample, const ViewGeometry& geometry) {
     state::ChannelReadout r;
@@ -35,17 +49,13 @@ state::ChannelReadout computeReadout(const state::ChannelCursors& cursors, float
     const float volts = static_cast<float>(static_cast<double>(r.cursorDeltaY) /
                                            static_cast<double>(geometry.rowsPerStep) *
                                            static_cast<double>(voltsPerStep));
-    float time = static_cast<float>(static_cast<double>(r.cursorDeltaX) *
-                                    static_cast<double>(timePerSample) / PixelsPerSample);
-    float freq =
+    const float time = static_cast<float>(static_cast<double>(r.cursorDeltaX) *
+                                          static_cast<double>(timePerSample) / PixelsPerSample);
+    const float freq =
         time == 0.0f ? 0.0f : static_cast<float>(1.0 / (static_cast<double>(time) / 1000000.0));
 
-    const std::size_t timeUnit = stepUnits(time, TimeUnitLimit, timeUnits);
-    const std::size_t freqUnit = stepUnits(freq, FreqUnitLimit, freqUnits);
-
-    r.voltsReadout = toolkit::floatToText(volts, 2) + "V";
-    r.timeReadout = toolkit::floatToText(time, 2) + timeUnits[timeUnit] + " (" +
-                    toolkit::floatToText(freq, 2) + freqUnits[freqUnit] + ")";
+    r.voltsReadout = voltsText(volts);
+    r.timeReadout = timeText(time) + " (" + frequencyText(freq) + ")";
     return r;
 }
 

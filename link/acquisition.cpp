@@ -34,6 +34,8 @@ bool forcedToStop() {
 }
 
 thread_local std::chrono::steady_clock::time_point batchReadTime;
+// The decoder of the frame being handed over, while its frameComplete runs.
+thread_local const FrameDecoder* completingDecoder = nullptr;
 
 } // namespace
 
@@ -87,7 +89,9 @@ bool AcquisitionCycle::decode(std::size_t count) {
                 return false;
             }
             if (job_.frameComplete) {
+                completingDecoder = &decoder_;
                 job_.frameComplete();
+                completingDecoder = nullptr;
             }
             ++drawnCount;
         }
@@ -163,6 +167,10 @@ void stopAcquisitionShort(int thread, int limitMs) {
 
 std::chrono::steady_clock::time_point frameReadTime() {
     return batchReadTime;
+}
+
+const FrameDecoder* frameDecoder() {
+    return completingDecoder;
 }
 
 AcquisitionStats acquisitionStats() {

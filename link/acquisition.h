@@ -74,6 +74,9 @@ void stopAcquisitionShort(int thread, int limitMs = ShortStopLimitMs);
 
 // Inside frameComplete: when the read that brought the frame's last byte returned.
 std::chrono::steady_clock::time_point frameReadTime();
+// Inside frameComplete: the decoder that completed the frame, whose record still holds the
+// frame's settings bytes and the device's reading; null on any other call.
+const FrameDecoder* frameDecoder();
 
 // Running totals of this process's acquisition threads, for the VELTRACE_STATS report and for
 // tests that wait for a cycle boundary: cycles completed, bytes decoded, bytes dropped while the

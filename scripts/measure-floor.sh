@@ -18,6 +18,7 @@
 #   SECONDS=20 scripts/measure-floor.sh build-perf    measuring windows of 20 s (default 60)
 #   SILENT_SECONDS=30 STARTS=5 BENCH=0 ...             silent window (default: as SECONDS),
 #                                                      starts timed, skip the benchmark
+#   MEASUREMENTS=1 ...                                 Veltrace with its Measurements window open
 set -euo pipefail
 
 # bash counts SECONDS up from the value it was given: take the one this process was started
@@ -50,6 +51,9 @@ export XDG_RUNTIME_DIR="$work/xdg"
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 printf '[COM]\nCOMPort=COM1\n' >"$work/Veltrace.ini"
 export VELTRACE_COM1="$work/scope" VELTRACE_STATS=1 QT_QPA_PLATFORM=xcb
+if [ "${MEASUREMENTS:-0}" != 0 ]; then
+    export VELTRACE_MEASUREMENTS=1
+fi
 unset WAYLAND_DISPLAY
 
 xvfb_pid=""
@@ -148,6 +152,7 @@ report() { # LABEL PID BEFORE AFTER SECONDS PER_THREAD(0|1)
 
 echo "Veltrace beside the floor, one Xvfb display ($DISPLAY), $(nproc) cores, $(date -u '+%Y-%m-%d %H:%M UTC')"
 echo "commit $(git rev-parse --short HEAD 2>/dev/null || echo unknown), build $build_dir"
+echo "Measurements window: $([ -n "${VELTRACE_MEASUREMENTS:-}" ] && echo open || echo closed)"
 echo "CPU: time on a CPU of all threads (schedstat), as % of one core over the window."
 echo "Wake-ups: voluntary context switches of all threads; preempted: involuntary ones."
 echo "Load average at the start: $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -5,6 +5,8 @@
 #   scripts/screenshot.sh out.png --wave square --freq 300 options after the file go to veltrace-sim
 #   SECONDS_LIVE=6 scripts/screenshot.sh                   how long the trace runs before the shot
 #   BUILD_DIR=build-x scripts/screenshot.sh                another build folder (default build/)
+#   MEASUREMENTS=1 scripts/screenshot.sh docs/screenshot-measurements.png
+#                                                          the Measurements window instead
 # Needs xvfb-run (xvfb, xauth) and import (imagemagick).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -50,6 +52,11 @@ wait_for_device "$device" "$sim_pid" "$work/sim.log"
 
 export VELTRACE_COM1="$device"
 export veltrace="$build_dir/veltrace" work shot seconds="${SECONDS_LIVE:-4}"
+# The Measurements window opens beside the main window, so the display is wider then.
+export title="Veltrace V1.11" screen="1024x768x24"
+if [ "${MEASUREMENTS:-0}" != 0 ]; then
+    export VELTRACE_MEASUREMENTS=1 title="Measurements" screen="1600x900x24"
+fi
 if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
     XDG_RUNTIME_DIR="$work/xdg"
     mkdir -m 700 "$XDG_RUNTIME_DIR"
@@ -59,14 +66,14 @@ mkdir -p "$(dirname "$shot")"
 rm -f "$shot"
 # The virtual display has no window manager, so the shot is the window's own area: the menu bar
 # and the controls, without a title bar. import finds the window by its title.
-xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" bash -c '
+xvfb-run -a -s "-screen 0 $screen -nolisten tcp" bash -c '
     cd "$work"
     unset WAYLAND_DISPLAY
     QT_QPA_PLATFORM=xcb "$veltrace" &
     pid=$!
     sleep "$seconds"
     status=0
-    import -window "Veltrace V1.11" "$shot" || status=$?
+    import -window "$title" "$shot" || status=$?
     if kill -0 "$pid" 2>/dev/null; then
         kill "$pid"
         wait "$pid" || true

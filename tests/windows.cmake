@@ -38,7 +38,7 @@ veltrace_windows_tests(tests_link
 veltrace_windows_tests(tests_app
     SOURCES app/golden_test.cpp app/view_update_test.cpp app/capture_test.cpp
             app/driven_window_test.cpp app/gui_cursor_test.cpp app/gui_commands_test.cpp
-            app/gui_button_state_test.cpp
+            app/gui_button_state_test.cpp app/gui_measurements_test.cpp
             driver/gui_driver_win32.cpp windows/common_controls.rc
     LIBRARIES veltrace_app)
 

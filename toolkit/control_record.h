@@ -18,7 +18,8 @@
 namespace veltrace::toolkit::detail {
 
 inline constexpr int FirstControl = 1;
-inline constexpr int LastControl = 64;
+// The main window's 58 controls, the dialogs' and the Measurements window's (100 and up).
+inline constexpr int LastControl = 199;
 
 inline bool validControl(int number) {
     return number >= FirstControl && number <= LastControl;

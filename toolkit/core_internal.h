@@ -4,6 +4,10 @@
 
 namespace veltrace::toolkit::detail {
 
+// Windows are numbered 0 .. WindowCount - 1: the main window, one dialog or About window, and the
+// Measurements window.
+inline constexpr int WindowCount = 3;
+
 // Forgets every thread started by threadStart without stopping it (each is detached).
 void threadsForgetAll();
 // Frees every numbered image (displays that still hold one keep their shared copy).

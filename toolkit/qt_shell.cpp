@@ -1,4 +1,5 @@
 // Message boxes and opening documents on Qt (each replaceable by a hook: shell_hooks.cpp).
+#include "toolkit/core_internal.h"
 #include "toolkit/qt_internal.h"
 #include "toolkit/shell_hooks.h"
 #include "toolkit/toolkit.h"
@@ -61,7 +62,7 @@ int messageBox(const std::string& caption, const std::string& text, int flags) {
     qt::WindowEntry* ownerEntry = qt::windowEntry(owner);
     // Our top-most windows would cover the box: they give up the hint while it is shown.
     std::vector<int> topmost;
-    for (int number = 0; number < 2; ++number) {
+    for (int number = 0; number < detail::WindowCount; ++number) {
         if (windowTopmost(number) != 0) {
             topmost.push_back(number);
             windowSetTopmost(number, 0);

@@ -6,6 +6,7 @@
 // platform reports later (the window manager's placement, the user dragging the window) updates
 // it. So windowLeft/windowTop are right straight after windowOpen/windowResize and follow the
 // window when the user moves it.
+#include "toolkit/core_internal.h"
 #include "toolkit/qt_access.h"
 #include "toolkit/qt_internal.h"
 #include "toolkit/toolkit.h"
@@ -28,7 +29,7 @@ namespace veltrace::toolkit {
 
 namespace {
 
-constexpr int WindowCount = 2;
+using detail::WindowCount;
 
 // Refuses the platform's close (the program decides) and reports it as a close event.
 class TopWindow : public QWidget {
@@ -140,7 +141,7 @@ int windowOpen(int number, int x, int y, int innerWidth, int innerHeight, const 
     if ((flags & WindowCentred) != 0) {
         active = foregroundWindowNumber();
         if (active == number) {
-            const int other = 1 - number;
+            const int other = number == 0 ? 1 : 0;
             active = windowExists(other) != 0 ? other : -1;
         }
     }

@@ -5,6 +5,7 @@
 // MsgWaitForMultipleObjects until a message arrives (a click, a repaint, or the acquisition
 // thread's wake-up after it changed the control record, or a request to end the program) or the
 // time is up.
+#include "toolkit/core_internal.h"
 #include "toolkit/win32_internal.h"
 
 namespace veltrace::toolkit {
@@ -17,7 +18,7 @@ bool dialogNavigation(MSG& message) {
         message.message != WM_CHAR) {
         return false;
     }
-    for (int number = 0; number < 2; ++number) {
+    for (int number = 0; number < detail::WindowCount; ++number) {
         const win32::WindowEntry* entry = win32::windowEntry(number);
         if (entry != nullptr &&
             (message.hwnd == entry->hwnd || IsChild(entry->hwnd, message.hwnd))) {

@@ -1,6 +1,7 @@
 // Numbered top-level windows on Win32. The requested inner size is the client size without a
 // menu bar (AdjustWindowRectEx without a menu), so a menu bar added later takes its height from
 // the client area, and control coordinates are client coordinates below the menu bar.
+#include "toolkit/core_internal.h"
 #include "toolkit/win32_internal.h"
 
 #include <algorithm>
@@ -12,7 +13,7 @@ namespace veltrace::toolkit {
 
 namespace {
 
-constexpr int WindowCount = 2;
+using detail::WindowCount;
 
 std::array<std::unique_ptr<win32::WindowEntry>, WindowCount> windows;
 int lastOpened = -1;
@@ -101,7 +102,7 @@ int windowOpen(int number, int x, int y, int innerWidth, int innerHeight, const 
     if ((flags & WindowCentred) != 0) {
         active = foregroundWindowNumber();
         if (active == number) {
-            const int other = 1 - number;
+            const int other = number == 0 ? 1 : 0;
             active = windowExists(other) != 0 ? other : -1;
         }
     }

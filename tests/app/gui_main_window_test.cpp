@@ -142,10 +142,11 @@ TEST_F(MainWindowFrame, MenuBarHasFileAndQuestionMarkMenus) {
     ASSERT_NE(titles[1]->menu(), nullptr);
 
     const QList<QAction*> file = titles[0]->menu()->actions();
-    ASSERT_EQ(file.size(), 3);
+    ASSERT_EQ(file.size(), 4);
     EXPECT_EQ(file[0]->text(), QString("COM-Port..."));
-    EXPECT_TRUE(file[1]->isSeparator());
-    EXPECT_EQ(file[2]->text(), QString("&Quit"));
+    EXPECT_EQ(file[1]->text(), QString("Measurements..."));
+    EXPECT_TRUE(file[2]->isSeparator());
+    EXPECT_EQ(file[3]->text(), QString("&Quit"));
     const QList<QAction*> help = titles[1]->menu()->actions();
     ASSERT_EQ(help.size(), 1);
     EXPECT_EQ(help[0]->text(), QString("About"));

@@ -140,4 +140,18 @@ TEST_F(ReadoutUnits, HugeFrequencyStaysInMegahertz) {
     EXPECT_LT(shown, 4.1e6);
 }
 
+// The single values the Measurements window shows go through the same unit steps as the
+// readout: the limits sit where the readout's do.
+TEST(ReadoutValueTexts, EachValueSteppedAsTheReadoutStepsIt) {
+    EXPECT_EQ(display::voltsText(-0.5f), "-0.50V");
+    EXPECT_EQ(display::voltsText(12.345f), "12.35V");
+    EXPECT_EQ(display::timeText(99.99f), "99.99\xB5s");
+    EXPECT_EQ(display::timeText(100.0f), "0.10ms");
+    EXPECT_EQ(display::timeText(250000.0f), "0.25s");
+    EXPECT_EQ(display::frequencyText(1000.0f), "1000.00Hz");
+    EXPECT_EQ(display::frequencyText(1250.0f), "1.25KHz");
+    EXPECT_EQ(display::frequencyText(2.5e6f), "2.50MHz");
+    EXPECT_EQ(display::frequencyText(4e12f).substr(0, 10), "4000000.00");
+}
+
 } // namespace

@@ -1,5 +1,6 @@
 // Controls driven with real Qt mouse events under the offscreen platform: what the program sees
 // in its events and in the control record, and what the widgets show.
+#include "toolkit/control_record.h"
 #include "toolkit/qt_access.h"
 #include "toolkit/toolkit.h"
 
@@ -212,8 +213,8 @@ TEST_F(ControlRegistry, UnknownNumbersDoNothing) {
     EXPECT_EQ(controlTextGet(5), "");
     EXPECT_EQ(controlStateGet(5), 0);
     EXPECT_EQ(controlInfo(5).kind, ControlKind::None);
-    pushButtonCreate(65, 0, 0, 10, 10, "out of range");
-    EXPECT_EQ(access::controlWidget(65), nullptr);
+    pushButtonCreate(detail::LastControl + 1, 0, 0, 10, 10, "out of range");
+    EXPECT_EQ(access::controlWidget(detail::LastControl + 1), nullptr);
 }
 
 TEST_F(ControlRegistry, ReusedNumberReplacesTheControl) {
