@@ -62,7 +62,7 @@ void singleShotCommand() {
     }
     scope.singleShotArmed = 1;
     if (scope.holdDisplay == 1) {
-        scope.holdDisplay = 0;
+        setHoldDisplay(false);
         tk::controlStateSet(ButtonHold, 0);
     }
 }
@@ -111,7 +111,7 @@ void viewSwitchCommand() {
     } else {
         toOneChannel();
     }
-    scope.holdDisplay = static_cast<std::uint8_t>(holdButton);
+    setHoldDisplay(holdButton != 0);
 }
 
 void linkCommand(std::uint8_t& linkFlag, bool horizontal) {
@@ -136,7 +136,7 @@ void controlCommand(int control, int type) {
     }
     switch (control) {
     case ButtonHold:
-        scope.holdDisplay = scope.holdDisplay == 1 ? 0 : 1;
+        setHoldDisplay(scope.holdDisplay != 1);
         break;
     case ButtonSingleShot:
         singleShotCommand();

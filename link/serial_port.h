@@ -102,7 +102,7 @@ class SerialPort final : public ByteSource {
     void clearErrors() override;
     void close() override;
 #ifndef _WIN32
-    bool waitForBytes(int timeoutMs) override;
+    bool waitForBytes(std::size_t wanted, int timeoutMs) override;
 #endif
 
     bool isOpen() const;
