@@ -47,7 +47,8 @@ const char* const helpTail =
     "key COMPort (for example COMPort=COM3); choose it with File / COM-Port... .\n"
     "\n"
     "Environment: VELTRACE_STATS=1 prints how many bytes were decoded and frames drawn at exit,\n"
-    "and how soon frames reached the window.\n"
+    "and how soon frames reached the window; with VELTRACE_FRAME_TIMES=FILE as well, it writes\n"
+    "each frame's hand-over and repaint time (monotonic clock, ns) to FILE.\n"
     "\n"
     "Examples:\n"
     "  veltrace --record session.vtrec\n"
@@ -229,7 +230,12 @@ int main(int argc, char** argv) {
         return 0;
     }
     veltrace::app::setStreamOptions(options.stream);
+    const char* frameTimes = std::getenv("VELTRACE_FRAME_TIMES");
+    const bool keepFrameTimes = frameTimes != nullptr && frameTimes[0] != '\0';
     if (statisticsWanted()) {
+        if (keepFrameTimes) {
+            veltrace::app::latencyKeepFrameTimes();
+        }
         veltrace::app::latencyStatisticsStart();
     }
     code = veltrace::app::startUp();
@@ -237,6 +243,9 @@ int main(int argc, char** argv) {
         printStatistics();
         const std::string latency = veltrace::app::latencyReport();
         std::fputs(latency.c_str(), stderr);
+        if (keepFrameTimes && !veltrace::app::latencyWriteFrameTimes(frameTimes)) {
+            std::fprintf(stderr, "veltrace: cannot write the frame times to %s\n", frameTimes);
+        }
     }
     // The end sequence waits only 100 ms for the acquisition thread, which may still be in the
     // middle of a cycle. Leaving without running static destructors means that thread can never
