@@ -9,7 +9,11 @@ namespace veltrace::link {
 // the reader starts to wait is never missed. Safe from any thread.
 void wakeIdleWaits();
 
-#ifndef _WIN32
+#ifdef _WIN32
+// The event that wakeIdleWaits() sets (an auto-reset event, a HANDLE): a wait includes it among
+// the objects it waits for, and taking it resets it.
+void* idleWakeEvent();
+#else
 // How a wait on a descriptor ended.
 enum class WaitEnd {
     Readable, // the descriptor has what its read settings ask for

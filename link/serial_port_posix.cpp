@@ -21,6 +21,9 @@ struct SerialPort::Native {
     int fd = -1;
     std::string portName;
     AppliedLineSettings applied;
+    // The last read found nothing: the device is silent, not in the middle of a frame, so a
+    // wait has no line time to sleep through first.
+    bool quiet = false;
     cc_t readMinimum = 1; // VMIN as last set: a wait changes it only when it has to
 };
 
@@ -312,6 +315,7 @@ ReadResult SerialPort::readAvailable(std::span<std::uint8_t> buffer) {
         }
         result.count += static_cast<std::size_t>(got);
     }
+    native_->quiet = result.count == 0;
     return result;
 }
 
@@ -358,7 +362,7 @@ bool SerialPort::waitForBytes(std::size_t wanted, int timeoutMs) {
         }
         // VMIN counts what the driver holds, the bytes already there included.
         setReadMinimum(*native_, wantedBytes);
-        lineMicros = lineTimeMicros(native_->applied, missing);
+        lineMicros = native_->quiet ? 0 : lineTimeMicros(native_->applied, missing);
         // Our own descriptor of the port, so a close on another thread meanwhile can neither
         // pull it away nor let its number be reused under the wait. It shares the open file and
         // so its lock: the port is free again once the wait ends, which the close brings about
