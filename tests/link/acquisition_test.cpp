@@ -671,13 +671,21 @@ TEST_F(AcquisitionThreadedWait, HoldDropsWhatArrivesWhileSetAlsoInTheMiddleOfAWa
     startInTheMiddleOfAFrame();
     const FrameSpec a = frameA(), c = frameC();
     const std::uint64_t dropped = acquisitionStats().bytesDropped;
-    // HOLD as the application sets it: the flag, then a wake of the thread's wait.
+    // HOLD as the application sets it: the flag, then a wake of the thread's wait. The thread
+    // takes what is there and waits again before anything more is sent.
+    const std::uint64_t cycles = acquisitionStats().cycles;
     scope.holdDisplay = 1;
     wakeIdleWaits();
+    ASSERT_TRUE(waitUntil([&] { return acquisitionStats().cycles > cycles; }));
+    toolkit::pause(20);
     // Fewer bytes than the frame still needs: they must still be taken, and dropped, while
     // HOLD is set, not left in the driver until the frame would be complete.
+    const auto sent = std::chrono::steady_clock::now();
     pty.send(slice(a.bytes(), 70, 100));
     ASSERT_TRUE(waitUntil([&] { return acquisitionStats().bytesDropped >= dropped + 30; }));
+    // Taken as they came, not when the wait for the frame's rest gave up: a release of HOLD
+    // in between would have had them decoded.
+    EXPECT_LT(std::chrono::steady_clock::now() - sent, AtOnce);
     scope.holdDisplay = 0;
     wakeIdleWaits();
     // Had the held bytes been kept, they and these 38 would complete frame A; as it is, the
