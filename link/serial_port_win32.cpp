@@ -33,7 +33,7 @@ struct SerialPort::Native {
 
 namespace {
 
-constexpr DWORD ReadPiece = 256;
+constexpr std::size_t ReadPiece = 256;
 
 std::wstring wide(const std::string& ascii) {
     return std::wstring(ascii.begin(), ascii.end());
@@ -146,6 +146,9 @@ DWORD lineTimeMs(const AppliedLineSettings& line, std::size_t bytes) {
     return static_cast<DWORD>(bytes * bits * 1000 / line.baudRate);
 }
 
+// The longest pause between two looks at a driver whose EV_RXCHAR does not tell new bytes.
+constexpr DWORD IdlePauseLimitMs = 1000;
+
 // What the driver holds; false when the device cannot be asked any more (it is gone).
 bool queued(HANDLE handle, std::size_t& bytes) {
     DWORD errors = 0;
@@ -192,8 +195,18 @@ ReadResult SerialPort::readAvailable(std::span<std::uint8_t> buffer) {
         return result;
     }
     while (result.count < buffer.size()) {
+        // Only what the driver holds: an overlapped read of more may wait for it (Wine's does,
+        // whatever the time-outs say), and reads never wait.
+        std::size_t held = 0;
+        if (!queued(native_->handle, held)) {
+            result.deviceLost = meansDeviceLost(GetLastError());
+            break;
+        }
+        if (held == 0) {
+            break;
+        }
         const DWORD want =
-            static_cast<DWORD>(std::min<std::size_t>(ReadPiece, buffer.size() - result.count));
+            static_cast<DWORD>(std::min({ReadPiece, buffer.size() - result.count, held}));
         DWORD got = 0;
         OVERLAPPED overlapped{};
         overlapped.hEvent = native_->ioEvent;
@@ -270,6 +283,8 @@ bool SerialPort::waitForBytes(std::size_t wanted, int timeoutMs) {
         return true;
     }
     const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(std::max(timeoutMs, 0));
+    std::size_t heldBefore = 0;
+    DWORD pauseMs = 0;
     for (;;) {
         std::size_t held = 0;
         if (!queued(handle, held)) {
@@ -283,12 +298,30 @@ bool SerialPort::waitForBytes(std::size_t wanted, int timeoutMs) {
             return true;
         }
         const DWORD left = timeoutMs < 0 ? INFINITE : static_cast<DWORD>(deadline - now);
+        if (pauseMs > 0) {
+            // EV_RXCHAR came without a new byte: some drivers (Wine's) report it for as long as
+            // the queue holds anything. Waiting on it again would spin, so the wait looks again
+            // after a pause that doubles while nothing comes, up to the wait's limit.
+            if (WaitForSingleObject(wake, std::min(pauseMs, left)) == WAIT_OBJECT_0) {
+                return true;
+            }
+            pauseMs = held > heldBefore ? 0 : std::min<DWORD>(pauseMs * 2, IdlePauseLimitMs);
+            heldBefore = held;
+            if (pauseMs > 0) {
+                continue;
+            }
+        }
+        heldBefore = held;
         DWORD events = 0;
         DWORD ignored = 0;
         OVERLAPPED overlapped{};
         overlapped.hEvent = ioEvent;
         if (WaitCommEvent(handle, &events, &overlapped)) {
-            continue; // a byte came in between: count again
+            std::size_t now = 0;
+            if (queued(handle, now) && now <= held) {
+                pauseMs = std::max<DWORD>(lineTimeMs(native_->applied, wantedBytes - held), 2);
+            }
+            continue; // count again
         }
         if (GetLastError() != ERROR_IO_PENDING) {
             return false;
@@ -298,6 +331,10 @@ bool SerialPort::waitForBytes(std::size_t wanted, int timeoutMs) {
         if (ended == WAIT_OBJECT_0) {
             if (!GetOverlappedResult(handle, &overlapped, &ignored, FALSE)) {
                 return false;
+            }
+            std::size_t now = 0;
+            if (queued(handle, now) && now <= held) {
+                pauseMs = std::max<DWORD>(lineTimeMs(native_->applied, wantedBytes - held), 2);
             }
             continue;
         }
