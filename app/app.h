@@ -93,6 +93,10 @@ void closePort();
 void stopAcquisition();
 // The end of the program's short form.
 void stopAcquisitionShort();
+// Sets or clears HOLD (scope.holdDisplay) and wakes the acquisition thread's wait, so it takes
+// what arrived up to this moment under the old setting: the bytes that arrive while HOLD is set
+// are the ones dropped, however long the thread's wait for a frame's rest.
+void setHoldDisplay(bool held);
 // A port name as the "not available or busy" message shows it: whole up to 40 characters, else
 // shortened in the middle to 40.
 std::string shownPortName(const std::string& portName);

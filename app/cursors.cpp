@@ -99,7 +99,7 @@ void cursorClick(int control) {
     if (scope.draggedLine != CursorLine::None) {
         scope.draggingLine = 1;
         // The trace stays frozen while the line moves over it.
-        scope.holdDisplay = 1;
+        setHoldDisplay(true);
     }
 }
 
@@ -144,7 +144,7 @@ void cursorDragUpdate() {
 void endCursorGrab() {
     Guard guard(state::scopeLock());
     scope.draggingLine = 0;
-    scope.holdDisplay = toolkit::controlStateGet(ButtonHold) != 0 ? 1 : 0;
+    setHoldDisplay(toolkit::controlStateGet(ButtonHold) != 0);
 }
 
 void propagateLinkedCursors(bool horizontal, bool vertical) {

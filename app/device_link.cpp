@@ -6,6 +6,7 @@
 #include "app/controls.h"
 #include "app/statistics.h"
 #include "link/acquisition.h"
+#include "link/idle_wait.h"
 #include "link/reconnecting_port.h"
 #include "link/recording_sources.h"
 #include "link/serial_port.h"
@@ -214,6 +215,13 @@ DeviceStatus deviceStatus() {
     status.open = device.port ? device.port->connected() : device.source != nullptr;
     status.workerThread = device.workerThread;
     return status;
+}
+
+void setHoldDisplay(bool held) {
+    const std::uint8_t value = held ? 1 : 0;
+    if (scope.holdDisplay.exchange(value) != value) {
+        link::wakeIdleWaits();
+    }
 }
 
 } // namespace veltrace::app

@@ -57,7 +57,7 @@ void singleShotCommand() {
     scope.singleShotArmed = 1;
     tk::controlStateSet(ButtonSingleShot, 1);
     if (scope.holdDisplay == 1) {
-        scope.holdDisplay = 0;
+        setHoldDisplay(false);
         tk::controlStateSet(ButtonHold, 0);
     }
 }
@@ -106,7 +106,7 @@ void viewSwitchCommand() {
     } else {
         toOneChannel();
     }
-    scope.holdDisplay = static_cast<std::uint8_t>(holdButton);
+    setHoldDisplay(holdButton != 0);
     tk::controlStateSet(ButtonChannelMode, scope.fourChannelView);
 }
 
@@ -139,7 +139,7 @@ void controlCommand(int control, int type) {
         // was clicked: a single shot completed on the acquisition thread in between presses
         // HOLD too. The button then shows the outcome. While a cursor line is dragged the trace
         // is held whatever the button says, and the release takes the button's state.
-        scope.holdDisplay = scope.holdDisplay == 1 ? 0 : 1;
+        setHoldDisplay(scope.holdDisplay != 1);
         if (scope.draggingLine == 0) {
             tk::controlStateSet(ButtonHold, scope.holdDisplay);
         }

@@ -47,8 +47,9 @@ const char* const helpTail =
     "key COMPort (for example COMPort=COM3); choose it with File / COM-Port... .\n"
     "\n"
     "Environment: VELTRACE_STATS=1 prints how many bytes were decoded and frames drawn at exit,\n"
-    "and how soon frames reached the window. VELTRACE_MEASUREMENTS=1 opens the Measurements\n"
-    "window at start.\n"
+    "and how soon frames reached the window; with VELTRACE_FRAME_TIMES=FILE as well, it writes\n"
+    "each frame's hand-over and repaint time (monotonic clock, ns) to FILE.\n"
+    "VELTRACE_MEASUREMENTS=1 opens the Measurements window at start.\n"
     "\n"
     "Examples:\n"
     "  veltrace --record session.vtrec\n"
@@ -230,7 +231,12 @@ int main(int argc, char** argv) {
         return 0;
     }
     veltrace::app::setStreamOptions(options.stream);
+    const char* frameTimes = std::getenv("VELTRACE_FRAME_TIMES");
+    const bool keepFrameTimes = frameTimes != nullptr && frameTimes[0] != '\0';
     if (statisticsWanted()) {
+        if (keepFrameTimes) {
+            veltrace::app::latencyKeepFrameTimes();
+        }
         veltrace::app::latencyStatisticsStart();
     }
     code = veltrace::app::startUp();
@@ -238,6 +244,9 @@ int main(int argc, char** argv) {
         printStatistics();
         const std::string latency = veltrace::app::latencyReport();
         std::fputs(latency.c_str(), stderr);
+        if (keepFrameTimes && !veltrace::app::latencyWriteFrameTimes(frameTimes)) {
+            std::fprintf(stderr, "veltrace: cannot write the frame times to %s\n", frameTimes);
+        }
     }
     // The end sequence waits for the acquisition thread only so long: one stuck in the system
     // may still run. Leaving without running static destructors means that thread can never

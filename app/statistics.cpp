@@ -44,10 +44,19 @@ class Histogram {
     std::uint64_t total_ = 0;
 };
 
-// A picture handed over and not yet painted: its handle and its frame's read time.
+// A picture handed over and not yet painted: its handle, its frame's read time and when it was
+// handed over.
 struct Pending {
     toolkit::Handle picture = 0;
     Clock::time_point readTime;
+    Clock::time_point handedOver;
+};
+
+// One line of the frame-times file.
+struct FrameTime {
+    bool paint = false;
+    Clock::time_point at;
+    Clock::time_point handedOver; // for a paint
 };
 
 struct Latencies {
@@ -58,7 +67,17 @@ struct Latencies {
     // ones may never be painted and simply fall out.
     std::array<Pending, 8> pending{};
     std::size_t next = 0;
+    bool keepTimes = false;
+    std::vector<FrameTime> times; // reserved in full at the start: no allocation per frame
 };
+
+bool keepFrameTimes = false;
+
+void keepTime(Latencies& latencies, const FrameTime& time) {
+    if (latencies.keepTimes && latencies.times.size() < latencies.times.capacity()) {
+        latencies.times.push_back(time);
+    }
+}
 
 std::atomic<Latencies*> collecting{nullptr};
 
@@ -72,6 +91,7 @@ void painted(toolkit::Handle picture) {
     for (Pending& entry : latencies->pending) {
         if (entry.picture == picture) {
             latencies->painted.add(now - entry.readTime);
+            keepTime(*latencies, FrameTime{true, now, entry.handedOver});
             entry.picture = 0; // a repaint of the same picture later is not a new frame
         }
     }
@@ -82,7 +102,12 @@ void painted(toolkit::Handle picture) {
 void latencyStatisticsStart() {
     if (collecting.load() == nullptr) {
         // Kept to the end of the process: the report is printed after the toolkit has ended.
-        collecting = new Latencies;
+        auto* latencies = new Latencies;
+        if (keepFrameTimes) {
+            latencies->keepTimes = true;
+            latencies->times.reserve(MaxFrameTimes);
+        }
+        collecting = latencies;
         toolkit::setPicturePaintedHook(painted);
     }
 }
@@ -95,7 +120,8 @@ void latencyFrameShown(toolkit::Handle picture, Clock::time_point readTime) {
     const Clock::time_point now = Clock::now();
     std::lock_guard lock(latencies->mutex);
     latencies->handedOver.add(now - readTime);
-    latencies->pending[latencies->next] = Pending{picture, readTime};
+    latencies->pending[latencies->next] = Pending{picture, readTime, now};
+    keepTime(*latencies, FrameTime{false, now, now});
     latencies->next = (latencies->next + 1) % latencies->pending.size();
 }
 
@@ -119,6 +145,36 @@ std::string latencyReport() {
                   latencies->painted.total() ? latencies->painted.quantile(0.99) : 0.0,
                   static_cast<unsigned long long>(latencies->painted.total()));
     return line;
+}
+
+void latencyKeepFrameTimes() {
+    keepFrameTimes = true;
+}
+
+bool latencyWriteFrameTimes(const std::string& path) {
+    Latencies* latencies = collecting.load();
+    if (latencies == nullptr) {
+        return false;
+    }
+    std::FILE* file = std::fopen(path.c_str(), "w");
+    if (file == nullptr) {
+        return false;
+    }
+    const auto ns = [](Clock::time_point t) {
+        return static_cast<long long>(
+            std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count());
+    };
+    {
+        std::lock_guard lock(latencies->mutex);
+        for (const FrameTime& time : latencies->times) {
+            if (time.paint) {
+                std::fprintf(file, "paint %lld %lld\n", ns(time.at), ns(time.handedOver));
+            } else {
+                std::fprintf(file, "handover %lld\n", ns(time.at));
+            }
+        }
+    }
+    return std::fclose(file) == 0;
 }
 
 } // namespace veltrace::app

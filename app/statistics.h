@@ -6,6 +6,7 @@
 #include "toolkit/toolkit.h"
 
 #include <chrono>
+#include <cstddef>
 #include <string>
 
 namespace veltrace::app {
@@ -16,5 +17,13 @@ void latencyStatisticsStart();
 void latencyFrameShown(toolkit::Handle picture, std::chrono::steady_clock::time_point readTime);
 // Median and 99th percentile of both, one line, or "" when nothing was collected.
 std::string latencyReport();
+// Also keeps every frame's times of hand-over and repaint on the steady clock (the system's
+// monotonic clock, the one veltrace-sim stamps each frame's last byte with), for
+// latencyWriteFrameTimes. At most MaxFrameTimes frames; call before latencyStatisticsStart.
+inline constexpr std::size_t MaxFrameTimes = 100000;
+void latencyKeepFrameTimes();
+// Writes them to `path`, one line a frame: "handover NS" or "paint NS HANDOVER_NS", where
+// HANDOVER_NS names the hand-over of the picture painted. False when the file cannot be written.
+bool latencyWriteFrameTimes(const std::string& path);
 
 } // namespace veltrace::app

@@ -63,6 +63,14 @@ bool AcquisitionCycle::run() {
     return true;
 }
 
+std::size_t AcquisitionCycle::bytesToFrameEnd() const {
+    const int position = decoder_.framePosition;
+    // Past the frame's end the decoder waits for a sync byte; at the soonest that is the next
+    // byte, and a whole frame follows from it.
+    return position < FrameLength ? static_cast<std::size_t>(FrameLength - position)
+                                  : static_cast<std::size_t>(FrameLength);
+}
+
 bool AcquisitionCycle::decode(std::size_t count) {
     if (count == 0) {
         return true;
@@ -115,13 +123,21 @@ int acquisitionThreadMain(void* argument) {
         if (!cycle.run()) {
             return 0;
         }
-        // While bytes flow, a read never comes back empty and this is never reached. A silent
-        // source is waited on instead of read a hundred times a second; the stop request below
-        // is seen as early as before, since it wakes the wait.
-        if (cycle.lastReadEmpty() && job->source && state::scope.workerStopRequest == 0) {
-            job->source->waitForBytes(IdleWaitLimitMs);
+        // Wait in the system for what completes the frame in progress: the next read then
+        // brings its last byte, and the frame is handed over as soon as that byte is in. A
+        // stop request, a HOLD switched, a port closed or changed wake the wait. Sources that
+        // cannot wait (a replay keeps its own pace, a port whose device is away retries its
+        // open) keep the plain cycle.
+        bool waited = false;
+        if (job->source && state::scope.workerStopRequest == 0) {
+            // While HOLD is set every byte is read as it comes and dropped, as it always was:
+            // what arrives while HOLD is set never waits in the driver for its release.
+            const std::size_t wanted = state::scope.holdDisplay != 0 ? 1 : cycle.bytesToFrameEnd();
+            waited = job->source->waitForBytes(wanted, IdleWaitLimitMs);
         }
-        toolkit::pause(10);
+        if (!waited) {
+            toolkit::pause(PlainCycleMs);
+        }
         ++cycleCount;
         if (forcedToStop()) {
             return 0;

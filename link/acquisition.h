@@ -25,7 +25,7 @@ struct AcquisitionJob {
     std::function<void()> frameComplete;
 };
 
-// One cycle without its pause: clear line errors, take what the source holds (at most 1024
+// One cycle without its wait: clear line errors, take what the source holds (at most 1024
 // bytes), and unless the display is held, decode every byte into the current channel. Held
 // bytes are dropped. After a read that found the device gone the decoder waits for the next
 // sync byte. The thread runs these; tests run them one by one.
@@ -37,6 +37,9 @@ class AcquisitionCycle {
     const FrameDecoder& decoder() const { return decoder_; }
     // The last run's read found nothing (the device is silent, or away).
     bool lastReadEmpty() const { return lastReadCount_ == 0; }
+    // The fewest bytes that can complete a frame from where the decoder stands: what the
+    // thread waits for before it reads again.
+    std::size_t bytesToFrameEnd() const;
     const AcquisitionJob& job() const { return job_; }
 
   private:
@@ -49,16 +52,19 @@ class AcquisitionCycle {
     std::size_t lastReadCount_ = 0;
 };
 
-// Longest idle wait of the thread on a silent source before it looks at everything again.
+// Longest wait of the thread on a source that brings nothing before it looks at everything
+// again (a device that stopped in the middle of a frame costs a wake-up a second).
 inline constexpr int IdleWaitLimitMs = 1000;
+// The pace of a source that cannot be waited on (a replay, a port whose device is away).
+inline constexpr int PlainCycleMs = 10;
 
 // Starts a thread running acquisitionThreadMain on the job; its toolkit thread number, or 0.
 int startAcquisition(AcquisitionJob job);
-// Thread procedure; takes ownership of the AcquisitionJob it is given. Cycles about every 10 ms
-// until scope.workerStopRequest is set, then closes the source, clears the request and returns 0.
-// After a read that found nothing it first waits in the system for the source (when the source
-// can wait) until bytes arrive, the device goes, or a stop request wakes it; the 10 ms pause
-// then follows as always, so each batch still holds what arrived in about one cycle.
+// Thread procedure; takes ownership of the AcquisitionJob it is given. Reads, then waits in the
+// system until the source holds what completes the frame in progress (bytesToFrameEnd), at most
+// IdleWaitLimitMs, and reads again, until scope.workerStopRequest is set; then it closes the
+// source, clears the request and returns 0. A stop request, wakeIdleWaits() and a close of the
+// source end the wait at once. Sources that cannot wait are read every PlainCycleMs instead.
 int acquisitionThreadMain(void* job);
 
 // Waiting form: request the stop (waking an idle wait), wait up to 50 x 20 ms for the thread to

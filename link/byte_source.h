@@ -23,11 +23,15 @@ class ByteSource {
     virtual void clearErrors() {}
     // After close, reads return nothing. Closing twice is harmless.
     virtual void close() = 0;
-    // Waits in the system until a read may find bytes or the loss of the device, at most
-    // timeoutMs; wakeIdleWaits() ends the wait early. A source that cannot wait returns false at
-    // once and its reader keeps to its own pace. Closing the source from another thread ends the
-    // wait too.
-    virtual bool waitForBytes(int timeoutMs) {
+    // Waits in the system until a read may find `wanted` bytes (at least one; a source that
+    // cannot count what it holds may end the wait at its first byte), or the loss of the device,
+    // at most timeoutMs; wakeIdleWaits() ends the wait early, and so does closing the source
+    // from another thread. The reader sizes `wanted` to what completes the frame it is in, so
+    // the wait ends with the frame's last byte and not before. True when the source waited (or
+    // found the bytes there already); false when it cannot wait, or its device hung up, and its
+    // reader must keep to its own pace.
+    virtual bool waitForBytes(std::size_t wanted, int timeoutMs) {
+        (void)wanted;
         (void)timeoutMs;
         return false;
     }

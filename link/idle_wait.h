@@ -9,10 +9,22 @@ namespace veltrace::link {
 // the reader starts to wait is never missed. Safe from any thread.
 void wakeIdleWaits();
 
-#ifndef _WIN32
-// Waits until `fd` is readable or hung up, wakeIdleWaits() is called, or timeoutMs passes. False
-// when it returned for the time-out or the wake rather than for the descriptor.
-bool waitReadable(int fd, int timeoutMs);
+#ifdef _WIN32
+// The event that wakeIdleWaits() sets (an auto-reset event, a HANDLE): a wait includes it among
+// the objects it waits for, and taking it resets it.
+void* idleWakeEvent();
+#else
+// How a wait on a descriptor ended.
+enum class WaitEnd {
+    Readable, // the descriptor has what its read settings ask for
+    HungUp,   // the far side hung up, or the descriptor failed: reading cannot wait any more
+    Quiet,    // the time-out passed, or wakeIdleWaits() was called
+};
+// Waits until `fd` is readable or hung up, wakeIdleWaits() is called, or timeoutMs passes
+// (-1: no limit).
+WaitEnd waitReadable(int fd, int timeoutMs);
+// Sleeps `microseconds` unless wakeIdleWaits() is called first; true when it was woken.
+bool sleepUnlessWoken(long microseconds);
 #endif
 
 } // namespace veltrace::link

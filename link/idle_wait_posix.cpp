@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <mutex>
 #include <poll.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace veltrace::link {
@@ -44,7 +45,18 @@ void wakeIdleWaits() {
     }
 }
 
-bool waitReadable(int fd, int timeoutMs) {
+namespace {
+
+// Takes every wake out of the pipe: the one that ended this wait, and any stale one before it.
+void drainWakes(int wake) {
+    std::array<char, 64> drained;
+    while (read(wake, drained.data(), drained.size()) > 0) {
+    }
+}
+
+} // namespace
+
+WaitEnd waitReadable(int fd, int timeoutMs) {
     const int wake = wakePipe().readEnd;
     std::array<pollfd, 2> watched{};
     watched[0] = {fd, POLLIN, 0};
@@ -55,14 +67,39 @@ bool waitReadable(int fd, int timeoutMs) {
         ready = poll(watched.data(), count, timeoutMs);
     } while (ready < 0 && errno == EINTR);
     if (ready <= 0) {
-        return false;
+        return WaitEnd::Quiet;
     }
     if (count == 2 && watched[1].revents != 0) {
-        std::array<char, 64> drained;
-        while (read(wake, drained.data(), drained.size()) > 0) {
-        }
+        drainWakes(wake);
     }
-    return watched[0].revents != 0;
+    // A hung-up line reports itself readable too (a read returns its end at once).
+    if ((watched[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+        return WaitEnd::HungUp;
+    }
+    if ((watched[0].revents & POLLIN) != 0) {
+        return WaitEnd::Readable;
+    }
+    return WaitEnd::Quiet;
+}
+
+bool sleepUnlessWoken(long microseconds) {
+    const int wake = wakePipe().readEnd;
+    if (microseconds <= 0) {
+        return false;
+    }
+    timespec left{microseconds / 1000000, (microseconds % 1000000) * 1000};
+    pollfd watched{wake, POLLIN, 0};
+    // Without a pipe there is nothing to wake the sleep; it still ends on time.
+    const nfds_t count = wake >= 0 ? 1 : 0;
+    int ready = 0;
+    do {
+        ready = ppoll(&watched, count, &left, nullptr);
+    } while (ready < 0 && errno == EINTR);
+    if (ready <= 0) {
+        return false;
+    }
+    drainWakes(wake);
+    return true;
 }
 
 } // namespace veltrace::link

@@ -65,7 +65,7 @@ void ReconnectingPort::close() {
     }
 }
 
-bool ReconnectingPort::waitForBytes(int timeoutMs) {
+bool ReconnectingPort::waitForBytes(std::size_t wanted, int timeoutMs) {
     std::shared_ptr<ByteSource> port;
     {
         std::lock_guard lock(mutex_);
@@ -75,7 +75,7 @@ bool ReconnectingPort::waitForBytes(int timeoutMs) {
         port = port_;
     }
     // Not under the lock: a close must not wait for the wait.
-    return port->waitForBytes(timeoutMs);
+    return port->waitForBytes(wanted, timeoutMs);
 }
 
 bool ReconnectingPort::connected() const {

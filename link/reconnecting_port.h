@@ -33,7 +33,7 @@ class ReconnectingPort final : public ByteSource {
     void close() override;
     // Waits on the open port; while the device is away it cannot wait, since the attempts to
     // open it again need the reader's cycle.
-    bool waitForBytes(int timeoutMs) override;
+    bool waitForBytes(std::size_t wanted, int timeoutMs) override;
 
     bool connected() const;
     std::uint64_t reopenAttempts() const;

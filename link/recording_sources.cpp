@@ -40,8 +40,8 @@ void RecordingTap::close() {
     inner_->close();
 }
 
-bool RecordingTap::waitForBytes(int timeoutMs) {
-    return inner_->waitForBytes(timeoutMs);
+bool RecordingTap::waitForBytes(std::size_t wanted, int timeoutMs) {
+    return inner_->waitForBytes(wanted, timeoutMs);
 }
 
 // ---- ReplaySource ---------------------------------------------------------------------------

@@ -24,7 +24,7 @@ class RecordingTap final : public ByteSource {
     ReadResult readAvailable(std::span<std::uint8_t> buffer) override;
     void clearErrors() override;
     void close() override;
-    bool waitForBytes(int timeoutMs) override;
+    bool waitForBytes(std::size_t wanted, int timeoutMs) override;
 
   private:
     std::shared_ptr<ByteSource> inner_;

@@ -101,9 +101,7 @@ class SerialPort final : public ByteSource {
     ReadResult readAvailable(std::span<std::uint8_t> buffer) override;
     void clearErrors() override;
     void close() override;
-#ifndef _WIN32
-    bool waitForBytes(int timeoutMs) override;
-#endif
+    bool waitForBytes(std::size_t wanted, int timeoutMs) override;
 
     bool isOpen() const;
     const std::string& portName() const;

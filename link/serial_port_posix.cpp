@@ -21,6 +21,10 @@ struct SerialPort::Native {
     int fd = -1;
     std::string portName;
     AppliedLineSettings applied;
+    // The last read found nothing: the device is silent, not in the middle of a frame, so a
+    // wait has no line time to sleep through first.
+    bool quiet = false;
+    cc_t readMinimum = 1; // VMIN as last set: a wait changes it only when it has to
 };
 
 namespace {
@@ -211,6 +215,37 @@ bool meansDeviceLost(int error) {
     return error == EIO || error == ENXIO || error == ENODEV;
 }
 
+// The largest VMIN termios can hold; a frame's rest is always less.
+constexpr std::size_t MaxReadMinimum = 255;
+
+// VMIN decides when poll reports the port readable (non-blocking reads still return whatever is
+// there). Only set when it changes, since some drivers reprogram the line on every
+// configuration call. With the port's lock held.
+void setReadMinimum(SerialPort::Native& native, std::size_t bytes) {
+    const auto wanted = static_cast<cc_t>(std::clamp<std::size_t>(bytes, 1, MaxReadMinimum));
+    if (wanted == native.readMinimum) {
+        return;
+    }
+    termios t{};
+    if (tcgetattr(native.fd, &t) != 0) {
+        return;
+    }
+    t.c_cc[VMIN] = wanted;
+    if (tcsetattr(native.fd, TCSANOW, &t) == 0) {
+        native.readMinimum = wanted;
+    }
+}
+
+// How long the line takes at least to carry `bytes` characters: start bit, data bits, parity
+// and stop bits each. 0 when the line's speed is not known (a port that refused configuration).
+long lineTimeMicros(const AppliedLineSettings& line, std::size_t bytes) {
+    if (!line.applied || line.baudRate == 0) {
+        return 0;
+    }
+    const long bits = 1 + line.dataBits + (line.parity == Parity::None ? 0 : 1) + line.stopBits;
+    return static_cast<long>(bytes) * bits * 1000000L / static_cast<long>(line.baudRate);
+}
+
 } // namespace
 
 std::string comDevicePath(const std::string& portName) {
@@ -280,6 +315,7 @@ ReadResult SerialPort::readAvailable(std::span<std::uint8_t> buffer) {
         }
         result.count += static_cast<std::size_t>(got);
     }
+    native_->quiet = result.count == 0;
     return result;
 }
 
@@ -301,13 +337,32 @@ void SerialPort::close() {
     }
 }
 
-bool SerialPort::waitForBytes(int timeoutMs) {
+// The wait for a frame's rest has two parts. First a plain sleep for as long as the line needs
+// to bring the missing bytes at its own character rate (they cannot be there sooner, and bytes
+// arriving meanwhile do not wake the thread: the driver wakes a reader at every piece it
+// receives, which is many times a frame). Then a poll with VMIN set to what is still missing,
+// which reports the descriptor readable only once that many bytes are there; so the poll ends
+// with the piece that brings the frame's last byte, however the line cuts the frame up.
+bool SerialPort::waitForBytes(std::size_t wanted, int timeoutMs) {
+    const std::size_t wantedBytes = std::clamp<std::size_t>(wanted, 1, MaxReadMinimum);
     int watched = -1;
+    std::size_t missing = wantedBytes;
+    long lineMicros = 0;
     {
         std::lock_guard lock(native_->lock);
         if (native_->fd < 0) {
             return false;
         }
+        int pending = 0;
+        if (ioctl(native_->fd, FIONREAD, &pending) == 0 && pending > 0) {
+            if (static_cast<std::size_t>(pending) >= wantedBytes) {
+                return true; // already there: the next read takes them
+            }
+            missing = wantedBytes - static_cast<std::size_t>(pending);
+        }
+        // VMIN counts what the driver holds, the bytes already there included.
+        setReadMinimum(*native_, wantedBytes);
+        lineMicros = native_->quiet ? 0 : lineTimeMicros(native_->applied, missing);
         // Our own descriptor of the port, so a close on another thread meanwhile can neither
         // pull it away nor let its number be reused under the wait. It shares the open file and
         // so its lock: the port is free again once the wait ends, which the close brings about
@@ -317,9 +372,15 @@ bool SerialPort::waitForBytes(int timeoutMs) {
     if (watched < 0) {
         return false;
     }
-    waitReadable(watched, timeoutMs);
+    // A little short of the line's time, so a device whose clock runs a few per cent fast still
+    // finds the poll waiting for its last byte rather than the sleep.
+    if (sleepUnlessWoken(lineMicros - lineMicros / 16)) {
+        ::close(watched);
+        return true;
+    }
+    const WaitEnd end = waitReadable(watched, timeoutMs);
     ::close(watched);
-    return true;
+    return end != WaitEnd::HungUp;
 }
 
 bool SerialPort::isOpen() const {

@@ -3,8 +3,12 @@
 // A port is opened by its device name "\\.\COMn" (the plain "COMn:" form only reaches COM1..COM9)
 // for exclusive use; another program holding it makes CreateFile fail with ERROR_ACCESS_DENIED,
 // which is how the probe tells a busy port from a missing one. Reads never wait: the time-outs
-// (MAXDWORD, 0, 0) make ReadFile return at once with what has arrived.
+// (MAXDWORD, 0, 0) make ReadFile return at once with what has arrived. The handle is opened for
+// overlapped use so that the wait for bytes (WaitCommEvent on EV_RXCHAR) can be ended by the
+// wake event of link/idle_wait_win32.cpp.
 #include "link/serial_port.h"
+
+#include "link/idle_wait.h"
 
 #include <windows.h>
 
@@ -15,14 +19,21 @@ namespace veltrace::link {
 
 struct SerialPort::Native {
     mutable std::mutex lock; // guards handle: a close never happens under a read
+    // Held for a whole wait: a close wakes the wait and takes this before it closes the handle,
+    // so the handle never goes (nor its number is reused) under a pending WaitCommEvent.
+    std::mutex waitLock;
     HANDLE handle = INVALID_HANDLE_VALUE;
+    HANDLE ioEvent = nullptr; // for the overlapped calls, all made by the one reading thread
     std::string portName;
     AppliedLineSettings applied;
+    // The last read found nothing: the device is silent, not in the middle of a frame, so a
+    // wait has no line time to sleep through first.
+    bool quiet = false;
 };
 
 namespace {
 
-constexpr DWORD ReadPiece = 256;
+constexpr std::size_t ReadPiece = 256;
 
 std::wstring wide(const std::string& ascii) {
     return std::wstring(ascii.begin(), ascii.end());
@@ -30,7 +41,7 @@ std::wstring wide(const std::string& ascii) {
 
 HANDLE openDevice(const std::string& path) {
     return CreateFileW(wide(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                       0, nullptr);
+                       FILE_FLAG_OVERLAPPED, nullptr);
 }
 
 // A port whose device has no line state is not a serial device we can use: Wine's mapping of a
@@ -114,6 +125,41 @@ bool meansDeviceLost(DWORD error) {
            error == ERROR_FILE_NOT_FOUND || error == ERROR_INVALID_HANDLE;
 }
 
+// An overlapped call that the driver may finish later: waits for it. False when it failed.
+bool finish(HANDLE handle, OVERLAPPED& overlapped, BOOL started, DWORD& transferred) {
+    if (started) {
+        return GetOverlappedResult(handle, &overlapped, &transferred, FALSE) != 0;
+    }
+    if (GetLastError() != ERROR_IO_PENDING) {
+        return false;
+    }
+    return GetOverlappedResult(handle, &overlapped, &transferred, TRUE) != 0;
+}
+
+// How long the line takes at least to carry `bytes` characters, in milliseconds (rounded down).
+DWORD lineTimeMs(const AppliedLineSettings& line, std::size_t bytes) {
+    if (!line.applied || line.baudRate == 0) {
+        return 0;
+    }
+    const unsigned long bits =
+        1 + line.dataBits + (line.parity == Parity::None ? 0 : 1) + line.stopBits;
+    return static_cast<DWORD>(bytes * bits * 1000 / line.baudRate);
+}
+
+// The longest pause between two looks at a driver whose EV_RXCHAR does not tell new bytes.
+constexpr DWORD IdlePauseLimitMs = 1000;
+
+// What the driver holds; false when the device cannot be asked any more (it is gone).
+bool queued(HANDLE handle, std::size_t& bytes) {
+    DWORD errors = 0;
+    COMSTAT status{};
+    if (!ClearCommError(handle, &errors, &status)) {
+        return false;
+    }
+    bytes = status.cbInQue;
+    return true;
+}
+
 } // namespace
 
 std::string comDevicePath(const std::string& portName) {
@@ -149,10 +195,24 @@ ReadResult SerialPort::readAvailable(std::span<std::uint8_t> buffer) {
         return result;
     }
     while (result.count < buffer.size()) {
+        // Only what the driver holds: an overlapped read of more may wait for it (Wine's does,
+        // whatever the time-outs say), and reads never wait.
+        std::size_t held = 0;
+        if (!queued(native_->handle, held)) {
+            result.deviceLost = meansDeviceLost(GetLastError());
+            break;
+        }
+        if (held == 0) {
+            break;
+        }
         const DWORD want =
-            static_cast<DWORD>(std::min<std::size_t>(ReadPiece, buffer.size() - result.count));
+            static_cast<DWORD>(std::min({ReadPiece, buffer.size() - result.count, held}));
         DWORD got = 0;
-        if (!ReadFile(native_->handle, buffer.data() + result.count, want, &got, nullptr)) {
+        OVERLAPPED overlapped{};
+        overlapped.hEvent = native_->ioEvent;
+        const BOOL started =
+            ReadFile(native_->handle, buffer.data() + result.count, want, &got, &overlapped);
+        if (!finish(native_->handle, overlapped, started, got)) {
             result.deviceLost = meansDeviceLost(GetLastError());
             break;
         }
@@ -161,6 +221,7 @@ ReadResult SerialPort::readAvailable(std::span<std::uint8_t> buffer) {
         }
         result.count += got;
     }
+    native_->quiet = result.count == 0;
     return result;
 }
 
@@ -176,10 +237,111 @@ void SerialPort::clearErrors() {
 }
 
 void SerialPort::close() {
+    // A wait in progress ends at the wake and lets go of the handle.
+    wakeIdleWaits();
+    std::lock_guard waiting(native_->waitLock);
     std::lock_guard lock(native_->lock);
     if (native_->handle != INVALID_HANDLE_VALUE) {
         CloseHandle(native_->handle);
         native_->handle = INVALID_HANDLE_VALUE;
+    }
+    if (native_->ioEvent != nullptr) {
+        CloseHandle(native_->ioEvent);
+        native_->ioEvent = nullptr;
+    }
+}
+
+// As on POSIX: first a plain sleep for the line's own time of the missing bytes (the driver
+// signals EV_RXCHAR at every piece it receives, many times a frame), then WaitCommEvent on
+// EV_RXCHAR until the driver holds all the bytes wanted. The wake event ends either part.
+bool SerialPort::waitForBytes(std::size_t wanted, int timeoutMs) {
+    const std::size_t wantedBytes = std::max<std::size_t>(wanted, 1);
+    std::unique_lock waiting(native_->waitLock);
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    HANDLE ioEvent = nullptr;
+    DWORD sleepMs = 0;
+    {
+        std::lock_guard lock(native_->lock);
+        if (native_->handle == INVALID_HANDLE_VALUE) {
+            return false;
+        }
+        handle = native_->handle;
+        ioEvent = native_->ioEvent;
+        std::size_t held = 0;
+        if (!queued(handle, held)) {
+            return false;
+        }
+        if (held >= wantedBytes) {
+            return true;
+        }
+        const DWORD lineMs = native_->quiet ? 0 : lineTimeMs(native_->applied, wantedBytes - held);
+        sleepMs = lineMs - lineMs / 16;
+    }
+    // The handle stays valid from here on: closing it needs the wait lock, which this holds.
+    const HANDLE wake = static_cast<HANDLE>(idleWakeEvent());
+    if (sleepMs > 0 && WaitForSingleObject(wake, sleepMs) == WAIT_OBJECT_0) {
+        return true;
+    }
+    const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(std::max(timeoutMs, 0));
+    std::size_t heldBefore = 0;
+    DWORD pauseMs = 0;
+    for (;;) {
+        std::size_t held = 0;
+        if (!queued(handle, held)) {
+            return false;
+        }
+        if (held >= wantedBytes) {
+            return true;
+        }
+        const ULONGLONG now = GetTickCount64();
+        if (timeoutMs >= 0 && now >= deadline) {
+            return true;
+        }
+        const DWORD left = timeoutMs < 0 ? INFINITE : static_cast<DWORD>(deadline - now);
+        if (pauseMs > 0) {
+            // EV_RXCHAR came without a new byte: some drivers (Wine's) report it for as long as
+            // the queue holds anything. Waiting on it again would spin, so the wait looks again
+            // after a pause that doubles while nothing comes, up to the wait's limit.
+            if (WaitForSingleObject(wake, std::min(pauseMs, left)) == WAIT_OBJECT_0) {
+                return true;
+            }
+            pauseMs = held > heldBefore ? 0 : std::min<DWORD>(pauseMs * 2, IdlePauseLimitMs);
+            heldBefore = held;
+            if (pauseMs > 0) {
+                continue;
+            }
+        }
+        heldBefore = held;
+        DWORD events = 0;
+        DWORD ignored = 0;
+        OVERLAPPED overlapped{};
+        overlapped.hEvent = ioEvent;
+        if (WaitCommEvent(handle, &events, &overlapped)) {
+            std::size_t now = 0;
+            if (queued(handle, now) && now <= held) {
+                pauseMs = std::max<DWORD>(lineTimeMs(native_->applied, wantedBytes - held), 2);
+            }
+            continue; // count again
+        }
+        if (GetLastError() != ERROR_IO_PENDING) {
+            return false;
+        }
+        const HANDLE objects[2] = {ioEvent, wake};
+        const DWORD ended = WaitForMultipleObjects(wake != nullptr ? 2 : 1, objects, FALSE, left);
+        if (ended == WAIT_OBJECT_0) {
+            if (!GetOverlappedResult(handle, &overlapped, &ignored, FALSE)) {
+                return false;
+            }
+            std::size_t now = 0;
+            if (queued(handle, now) && now <= held) {
+                pauseMs = std::max<DWORD>(lineTimeMs(native_->applied, wantedBytes - held), 2);
+            }
+            continue;
+        }
+        // Woken or timed out: the pending wait must end before its OVERLAPPED goes.
+        CancelIo(handle);
+        GetOverlappedResult(handle, &overlapped, &ignored, TRUE);
+        return ended != WAIT_FAILED;
     }
 }
 
@@ -223,8 +385,15 @@ std::shared_ptr<SerialPort> openPort(const PortConfig& config) {
         CloseHandle(handle);
         return nullptr;
     }
+    const HANDLE ioEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (ioEvent == nullptr) {
+        CloseHandle(handle);
+        return nullptr;
+    }
+    SetCommMask(handle, EV_RXCHAR);
     auto native = std::make_unique<SerialPort::Native>();
     native->handle = handle;
+    native->ioEvent = ioEvent;
     native->portName = config.portName;
     native->applied = configurePort(handle, config);
     return std::make_shared<SerialPort>(std::move(native));

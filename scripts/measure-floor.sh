@@ -7,6 +7,10 @@
 #      at 15.46 pictures/s: whole-process CPU of each as % of one core, the ratio, wake-ups per
 #      second (context switches of all threads), peak RSS (VmHWM) of both,
 #      and the wire-to-screen latency figures, where this build's statistics report has them;
+#      the acquisition thread's own wake-ups per second; and, where the simulator and the build
+#      can stamp frames (veltrace-sim --frame-times, VELTRACE_FRAME_TIMES), the latency from the
+#      simulator's write of each frame's last byte to the hand-over of its picture to the window
+#      and to its repaint, on the one monotonic clock, median and p99 over every frame;
 #   2. the port open and silent (veltrace-sim --silent) beside the floor showing one picture
 #      and then idling: CPU %, wake-ups per second per thread, and CPU time per wake-up;
 #   3. start-up: median of 5 starts, from the fork to the window being mapped and to its first
@@ -96,8 +100,8 @@ start_sim() { # options...
     sim_pid=$!
     wait_for_device "$work/scope" "$sim_pid" "$work/sim.log"
 }
-start_veltrace() {
-    (cd "$work" && exec "$veltrace" 2>"$work/veltrace.log") &
+start_veltrace() { # [FRAME_TIMES_FILE]
+    (cd "$work" && VELTRACE_FRAME_TIMES="${1:-}" exec "$veltrace" 2>"$work/veltrace.log") &
     app_pid=$!
 }
 start_floor() { # options...
@@ -124,6 +128,49 @@ snapshot() { # PID
 }
 now() { date +%s.%N; }
 hwm_kb() { sed -n 's/^VmHWM:\s*\([0-9]*\) kB/\1/p' "/proc/$1/status"; }
+
+# Wake-ups per second of Veltrace's acquisition thread: the one thread that is not the main
+# thread and carries the process's own name (Qt's threads name themselves). Sets acq_wakeups_s.
+acquisition_wakeups() { # PID BEFORE AFTER SECONDS
+    acq_wakeups_s=$(awk -v pid="$1" -v s="$4" '
+        FNR == NR { vol[$1] = $4; seen[$1] = 1; next }
+        $1 != pid && $2 == "veltrace" && ($1 in seen) { v += $4 - vol[$1]; n++ }
+        END { if (n == 1) printf "%.1f", v / s; else print "n/a" }' "$2" "$3")
+    echo "acquisition thread: $acq_wakeups_s wake-ups/s"
+}
+
+# Wire to window: pairs each hand-over Veltrace logged with the last frame end the simulator
+# wrote before it (frames are 65 ms apart at the line rate, the latencies far shorter), and each
+# repaint with the frame end of the picture it painted. The first few frames are left out: the
+# stream starts in the middle of a frame. Prints median and p99 of both.
+wire_latency() { # SIM_TIMES APP_TIMES
+    awk '
+        FNR == NR { sim[++ns] = $1; next }
+        $1 == "handover" { if (++h > 3) hand[++nh] = $2; next }
+        $1 == "paint" { pnt[++np] = $2 " " $3 }
+        function quantiles(v, n, label,   i, j, t) {
+            for (i = 2; i <= n; ++i) { t = v[i]; for (j = i - 1; j >= 1 && v[j] > t; --j) v[j + 1] = v[j]; v[j + 1] = t }
+            if (n == 0) { printf "    %s: no frames\n", label; return }
+            printf "    %s: %.3f ms median, %.3f ms p99, %.3f ms max (%d frames)\n", label,
+                   v[int((n + 1) / 2)] / 1e6, v[int(0.99 * n + 0.999999)] / 1e6, v[n] / 1e6, n
+        }
+        END {
+            k = 1; unpaired = 0
+            for (i = 1; i <= nh; ++i) {
+                while (k < ns && sim[k + 1] <= hand[i]) ++k
+                d = hand[i] - sim[k]
+                if (sim[k] > hand[i] || d > 65e6) { ++unpaired; continue }
+                lat[++nl] = d; wire[hand[i]] = sim[k]
+            }
+            for (i = 1; i <= np; ++i) {
+                split(pnt[i], f, " ")
+                if (f[2] in wire) plat[++npl] = f[1] - wire[f[2]]
+            }
+            quantiles(lat, nl, "last byte written -> picture handed to the window")
+            quantiles(plat, npl, "last byte written -> window repainted")
+            if (unpaired) printf "    %d hand-overs without a frame end written in the 65 ms before\n", unpaired
+        }' "$1" "$2"
+}
 
 # Differences of two snapshots over SECONDS: per thread (with "main" for the thread whose tid is
 # the process's) and in total. Sets cpu_pct, wakeups_s and us_per_wakeup of the whole process.
@@ -160,8 +207,12 @@ echo "Load average at the start: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo
 echo "== 1. Line rate: veltrace-sim at 2133 bytes/s (a new waveform every frame) and"
 echo "==    veltrace-floor at 15.46 pictures/s, side by side, ${window} s after ${warm_up} s of warm-up"
-start_sim
-start_veltrace
+frame_times=()
+if "$sim" --help | grep -- '--frame-times' >/dev/null; then
+    frame_times=(--frame-times "$work/sim-times")
+fi
+start_sim "${frame_times[@]}"
+start_veltrace "$work/app-times"
 start_floor --rate 15.46
 sleep "$warm_up"
 snapshot "$app_pid" >"$work/app0"
@@ -184,6 +235,7 @@ stop "$sim_pid"
 sim_pid=""
 report veltrace "$app_main" "$work/app0" "$work/app1" "$span" 1
 app_cpu=$cpu_pct
+acquisition_wakeups "$app_main" "$work/app0" "$work/app1" "$span"
 report veltrace-floor 0 "$work/floor0" "$work/floor1" "$span" 0
 floor_cpu=$cpu_pct
 report "Xvfb (serving both)" 0 "$work/x0" "$work/x1" "$span" 0
@@ -203,6 +255,12 @@ if grep -qi 'latency' "$work/veltrace.log"; then
     grep -i 'latency' "$work/veltrace.log" | sed 's/^/    /'
 else
     echo "    not reported by this build"
+fi
+echo "wire-to-window latency, one monotonic clock (simulator's write of a frame's last byte):"
+if [ -s "$work/sim-times" ] && [ -s "$work/app-times" ]; then
+    wire_latency "$work/sim-times" "$work/app-times"
+else
+    echo "    not measured: this build's simulator or Veltrace does not stamp frames"
 fi
 
 echo
@@ -227,6 +285,7 @@ floor_pid=""
 stop "$sim_pid"
 sim_pid=""
 report "veltrace, silent port" "$app_main" "$work/app0" "$work/app1" "$span" 1
+acquisition_wakeups "$app_main" "$work/app0" "$work/app1" "$span"
 report "veltrace-floor, idle" 0 "$work/floor0" "$work/floor1" "$span" 0
 grep -h '^veltrace: ' "$work/veltrace.log" || true
 

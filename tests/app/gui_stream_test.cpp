@@ -160,8 +160,9 @@ TEST_F(RecordThreaded, EveryByteReadFromThePortIsRecorded) {
         sent.insert(sent.end(), frame.begin(), frame.end());
     }
     sent.insert(sent.end(), sent.begin(), sent.begin() + 50); // a frame cut short
-    pty.send(sent);
+    // Counted from before the send: the thread may take the bytes the moment they arrive.
     const std::uint64_t decoded = link::acquisitionStats().bytesDecoded;
+    pty.send(sent);
     ASSERT_TRUE(turnUntil([&] {
         return drawn() >= base + 3 &&
                link::acquisitionStats().bytesDecoded >= decoded + sent.size();

@@ -5,8 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <string>
+#include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -49,6 +54,55 @@ TEST(LatencyStatistics, FromTheReadToTheWindowAndOnToTheRepaintOfThatPicture) {
     EXPECT_NEAR(repaint.first, 1.0, 0.5) << report;
     EXPECT_NEAR(repaint.second, 1.0, 0.5) << report;
     toolkit::setPicturePaintedHook(nullptr);
+}
+
+TEST(LatencyStatistics, FrameTimesNameEachHandOverAndThePictureEachRepaintShowed) {
+    app::latencyKeepFrameTimes();
+    app::latencyStatisticsStart();
+    // Three pictures handed over; the second is painted twice (only the first counts), then
+    // the third, and the first only last.
+    app::latencyFrameShown(201, Clock::now());
+    app::latencyFrameShown(202, Clock::now());
+    toolkit::detail::picturePainted(202);
+    toolkit::detail::picturePainted(202);
+    app::latencyFrameShown(203, Clock::now());
+    toolkit::detail::picturePainted(203);
+    toolkit::detail::picturePainted(201);
+    toolkit::setPicturePaintedHook(nullptr);
+
+    const std::string path = "frame-times-" + std::to_string(getpid()) + ".txt";
+    ASSERT_TRUE(app::latencyWriteFrameTimes(path));
+    std::ifstream file(path);
+    std::vector<long long> handovers;
+    std::vector<std::pair<long long, long long>> paints; // painted at, hand-over named
+    std::string line;
+    while (std::getline(file, line)) {
+        std::istringstream fields(line);
+        std::string kind;
+        long long a = 0, b = 0;
+        fields >> kind >> a;
+        if (kind == "handover") {
+            handovers.push_back(a);
+        } else {
+            ASSERT_EQ(kind, "paint") << line;
+            fields >> b;
+            paints.emplace_back(a, b);
+        }
+    }
+    std::remove(path.c_str());
+    ASSERT_EQ(handovers.size(), 3u);
+    EXPECT_LE(handovers[0], handovers[1]);
+    EXPECT_LE(handovers[1], handovers[2]);
+    ASSERT_EQ(paints.size(), 3u);
+    // Each repaint names the hand-over of the picture it showed, and follows it.
+    EXPECT_EQ(paints[0].second, handovers[1]);
+    EXPECT_EQ(paints[1].second, handovers[2]);
+    EXPECT_EQ(paints[2].second, handovers[0]);
+    for (const auto& paint : paints) {
+        EXPECT_GE(paint.first, paint.second);
+    }
+    // A file that cannot be written says so.
+    EXPECT_FALSE(app::latencyWriteFrameTimes("no-such-directory/frame-times.txt"));
 }
 
 } // namespace

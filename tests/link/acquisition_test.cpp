@@ -6,6 +6,7 @@
 #include "link/idle_wait.h"
 #include "link/memory_source.h"
 #include "link/pty.h"
+#include "link/reconnecting_port.h"
 #include "link/serial_port.h"
 #include "simframes/frames.h"
 #include "state/scope_state.h"
@@ -14,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <memory>
 #include <mutex>
@@ -246,6 +248,25 @@ TEST_F(AcquisitionCycleTest, ALostDeviceIsNoDataAndNoCrash) {
     }
     EXPECT_EQ(recorder.count(), 0u);
     EXPECT_EQ(scope.channel[0].samples[10], frameA().samples[10]);
+}
+
+TEST_F(AcquisitionCycleTest, TheWaitIsSizedToTheFewestBytesThatCanCompleteAFrame) {
+    const Bytes frame = frameA().bytes();
+    EXPECT_EQ(cycle.bytesToFrameEnd(), 138u); // a fresh decoder: a whole frame
+    source->push(slice(frame, 0, 60));
+    ASSERT_TRUE(cycle.run());
+    EXPECT_EQ(cycle.bytesToFrameEnd(), 78u);
+    source->push(slice(frame, 60, 137));
+    ASSERT_TRUE(cycle.run());
+    EXPECT_EQ(cycle.bytesToFrameEnd(), 1u); // only the last byte is missing
+    source->push(concat({slice(frame, 137, 138), slice(frame, 0, 5)}));
+    ASSERT_TRUE(cycle.run());
+    EXPECT_EQ(cycle.bytesToFrameEnd(), 133u);
+    // After a loss the decoder waits for a sync byte: at the soonest the next byte is one.
+    source->loseDevice();
+    ASSERT_TRUE(cycle.run());
+    EXPECT_EQ(cycle.decoder().framePosition, WaitForSync);
+    EXPECT_EQ(cycle.bytesToFrameEnd(), 138u);
 }
 
 // ---- The thread ------------------------------------------------------------------------------
@@ -540,6 +561,200 @@ TEST_F(AcquisitionThreadedPty, FarSideClosingMidStreamNeitherCrashesNorStopsTheC
     ASSERT_TRUE(waitUntil([this] { return toolkit::threadRunning(worker) == 0; }));
     EXPECT_FALSE(port->isOpen());
     EXPECT_EQ(scope.workerStopRequest, 0);
+}
+
+// ---- Waiting for each frame's last byte -----------------------------------------------------
+
+// Hands on what the port delivers and counts the reads that brought bytes, and all reads.
+class CountingSource final : public ByteSource {
+  public:
+    explicit CountingSource(std::shared_ptr<ByteSource> inner) : inner_(std::move(inner)) {}
+    ReadResult readAvailable(std::span<std::uint8_t> buffer) override {
+        const ReadResult got = inner_->readAvailable(buffer);
+        ++reads_;
+        if (got.count > 0) {
+            ++readsWithBytes_;
+        }
+        return got;
+    }
+    void close() override { inner_->close(); }
+    bool waitForBytes(std::size_t wanted, int timeoutMs) override {
+        return inner_->waitForBytes(wanted, timeoutMs);
+    }
+    std::size_t reads() const { return reads_; }
+    std::size_t readsWithBytes() const { return readsWithBytes_; }
+
+  private:
+    std::shared_ptr<ByteSource> inner_;
+    std::atomic<std::size_t> reads_{0};
+    std::atomic<std::size_t> readsWithBytes_{0};
+};
+
+class AcquisitionThreadedWait : public AcquisitionThreadedPty {
+  protected:
+    void SetUp() override {
+        AcquisitionThreadedPty::SetUp();
+        counted = std::make_shared<CountingSource>(port);
+    }
+
+    // Starts the thread on the counted port and brings it to wait in the middle of frame A:
+    // the first 70 bytes are decoded, 68 are missing.
+    void startInTheMiddleOfAFrame() {
+        startWorker(counted);
+        const std::uint64_t base = acquisitionStats().bytesDecoded;
+        pty.send(slice(frameA().bytes(), 0, 70));
+        ASSERT_TRUE(waitUntil([&] { return acquisitionStats().bytesDecoded >= base + 70; }));
+        // Past the sleep for the line's time of the missing bytes, into the wait on the port.
+        toolkit::pause(100);
+    }
+    // Sends the bytes in pieces of `piece`, `gapMs` apart, as a line cut into pieces would.
+    void sendInPieces(const Bytes& bytes, std::size_t piece, int gapMs) {
+        for (std::size_t at = 0; at < bytes.size(); at += piece) {
+            pty.send(slice(bytes, at, std::min(bytes.size(), at + piece)));
+            toolkit::pause(gapMs);
+        }
+    }
+
+    std::shared_ptr<CountingSource> counted;
+    // What "at once" means below: far below the wait's own limit of a second, and far above
+    // what the wake takes (well under a millisecond).
+    static constexpr auto AtOnce = std::chrono::milliseconds(IdleWaitLimitMs / 2);
+};
+
+TEST_F(AcquisitionThreadedWait, AFrameArrivingInPiecesIsReadOnceWithItsLastByte) {
+    startWorker(counted);
+    const FrameSpec a = frameA(), b = frameB();
+    pty.send(a.bytes());
+    ASSERT_TRUE(waitUntil([this] { return recorder.count() == 1; }));
+    // The thread now waits for the whole of the next frame. It comes in six pieces, about as
+    // the line brings them; a thread reading on a cycle would read each of them.
+    const std::size_t readsBefore = counted->readsWithBytes();
+    sendInPieces(b.bytes(), 23, 10);
+    ASSERT_TRUE(waitUntil([this] { return recorder.count() == 2; }));
+    EXPECT_EQ(counted->readsWithBytes() - readsBefore, 1u);
+    expectShows(recorder.at(0), a);
+    expectShows(recorder.at(1), b);
+}
+
+TEST_F(AcquisitionThreadedWait, BurstsAndSingleBytesGiveTheSameFramesAsWholeFrames) {
+    startWorker(counted);
+    const FrameSpec a = frameA(), b = frameB(), c = frameC();
+    // Three and a half frames at once, then the rest of the fourth.
+    pty.send(concat({a.bytes(), b.bytes(), c.bytes(), slice(a.bytes(), 0, 69)}));
+    ASSERT_TRUE(waitUntil([this] { return recorder.count() == 3; }));
+    pty.send(slice(a.bytes(), 69, 138));
+    ASSERT_TRUE(waitUntil([this] { return recorder.count() == 4; }));
+    // One byte at a time.
+    const Bytes bytes = b.bytes();
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        pty.send(slice(bytes, i, i + 1));
+    }
+    ASSERT_TRUE(waitUntil([this] { return recorder.count() == 5; }));
+    toolkit::pause(50);
+    ASSERT_EQ(recorder.count(), 5u); // nothing handed over twice, nothing half
+    expectShows(recorder.at(0), a);
+    expectShows(recorder.at(1), b);
+    expectShows(recorder.at(2), c);
+    expectShows(recorder.at(3), a);
+    expectShows(recorder.at(4), b);
+}
+
+TEST_F(AcquisitionThreadedWait, ADeviceThatStopsHalfwayThroughAFrameCostsAboutAReadASecond) {
+    startInTheMiddleOfAFrame();
+    const std::size_t readsBefore = counted->reads();
+    toolkit::pause(600);
+    // The wait for the missing 68 bytes ends at its limit of a second at the earliest.
+    EXPECT_LE(counted->reads() - readsBefore, 1u);
+    EXPECT_EQ(recorder.count(), 0u); // the part frame is not handed over
+    // When the rest comes, the frame is complete as it always was.
+    pty.send(slice(frameA().bytes(), 70, 138));
+    ASSERT_TRUE(waitUntil([this] { return recorder.count() == 1; }));
+    expectShows(recorder.at(0), frameA());
+}
+
+TEST_F(AcquisitionThreadedWait, AStopRequestEndsAWaitForAFramesRestAtOnce) {
+    startInTheMiddleOfAFrame();
+    const auto requested = std::chrono::steady_clock::now();
+    scope.workerStopRequest = 1;
+    wakeIdleWaits(); // what stopAcquisition does
+    ASSERT_TRUE(waitUntil([this] { return toolkit::threadRunning(worker) == 0; }));
+    EXPECT_LT(std::chrono::steady_clock::now() - requested, AtOnce);
+    EXPECT_FALSE(port->isOpen()); // closed by the thread as it ended
+    EXPECT_EQ(scope.workerStopRequest, 0);
+}
+
+TEST_F(AcquisitionThreadedWait, ClosingThePortEndsAWaitForAFramesRestAtOnce) {
+    startInTheMiddleOfAFrame();
+    const std::uint64_t cycles = acquisitionStats().cycles;
+    const auto closed = std::chrono::steady_clock::now();
+    port->close(); // from another thread, as a port change does first
+    ASSERT_TRUE(waitUntil([&] { return acquisitionStats().cycles > cycles; }));
+    EXPECT_LT(std::chrono::steady_clock::now() - closed, AtOnce);
+    EXPECT_EQ(recorder.count(), 0u);
+}
+
+TEST_F(AcquisitionThreadedWait, APortChangeEndsTheWaitAndTheNewPortIsRead) {
+    // The application's own wrapping: the port inside one that opens it again when it returns.
+    auto first = std::make_shared<ReconnectingPort>(port, [] { return nullptr; });
+    startWorker(first);
+    const std::uint64_t base = acquisitionStats().bytesDecoded;
+    pty.send(slice(frameA().bytes(), 0, 70));
+    ASSERT_TRUE(waitUntil([&] { return acquisitionStats().bytesDecoded >= base + 70; }));
+    toolkit::pause(100);
+
+    // The port change: close the port, stop the thread (which must answer, not be killed),
+    // open the new port and start a new thread on it.
+    const auto changed = std::chrono::steady_clock::now();
+    first->close();
+    link::stopAcquisition(worker);
+    EXPECT_LT(std::chrono::steady_clock::now() - changed, AtOnce);
+    EXPECT_FALSE(toolkit::threadRunning(worker));
+    EXPECT_FALSE(port->isOpen());
+
+    Pty other;
+    setenv("VELTRACE_COM2", other.slavePath.c_str(), 1);
+    PortConfig config;
+    config.portName = "COM2";
+    auto second = openPort(config);
+    unsetenv("VELTRACE_COM2");
+    ASSERT_TRUE(second);
+    toolkit::threadKill(worker); // collects the ended thread
+    startWorker(second);
+    other.send(frameC().bytes());
+    ASSERT_TRUE(waitUntil([this] { return recorder.count() == 1; }));
+    expectShows(recorder.at(0), frameC());
+}
+
+TEST_F(AcquisitionThreadedWait, HoldDropsWhatArrivesWhileSetAlsoInTheMiddleOfAWait) {
+    startInTheMiddleOfAFrame();
+    const FrameSpec a = frameA(), c = frameC();
+    const std::uint64_t dropped = acquisitionStats().bytesDropped;
+    // HOLD as the application sets it: the flag, then a wake of the thread's wait. The thread
+    // takes what is there and waits again before anything more is sent.
+    const std::uint64_t cycles = acquisitionStats().cycles;
+    scope.holdDisplay = 1;
+    wakeIdleWaits();
+    ASSERT_TRUE(waitUntil([&] { return acquisitionStats().cycles > cycles; }));
+    toolkit::pause(20);
+    // Fewer bytes than the frame still needs: they must still be taken, and dropped, while
+    // HOLD is set, not left in the driver until the frame would be complete.
+    const auto sent = std::chrono::steady_clock::now();
+    pty.send(slice(a.bytes(), 70, 100));
+    ASSERT_TRUE(waitUntil([&] { return acquisitionStats().bytesDropped >= dropped + 30; }));
+    // Taken as they came, not when the wait for the frame's rest gave up: a release of HOLD
+    // in between would have had them decoded.
+    EXPECT_LT(std::chrono::steady_clock::now() - sent, AtOnce);
+    scope.holdDisplay = 0;
+    wakeIdleWaits();
+    // Had the held bytes been kept, they and these 38 would complete frame A; as it is, the
+    // frame stays broken and the next sync byte starts frame C.
+    pty.send(slice(a.bytes(), 100, 138));
+    pty.send(c.bytes());
+    ASSERT_TRUE(waitUntil([this] { return recorder.count() == 1; }));
+    toolkit::pause(50);
+    EXPECT_EQ(recorder.count(), 1u);
+    expectShows(recorder.at(0), c);
+    EXPECT_EQ(acquisitionStats().bytesDropped, dropped + 30);
 }
 
 } // namespace

@@ -339,10 +339,10 @@ TEST_F(PortIdleWaitThreaded, AWakeIsNeverLostAndEndsAWaitInProgress) {
     ASSERT_TRUE(port);
     // A wake given before the wait begins (a stop requested just before the reader waits).
     wakeIdleWaits();
-    startWait([&] { port->waitForBytes(-1); });
+    startWait([&] { port->waitForBytes(1, -1); });
     EXPECT_TRUE(waitEnded([&] { pty.send({0}); }));
     // A wake given while a wait is in progress.
-    startWait([&] { port->waitForBytes(-1); });
+    startWait([&] { port->waitForBytes(1, -1); });
     wakeIdleWaits();
     EXPECT_TRUE(waitEnded([&] { pty.send({0}); }));
 }
@@ -351,24 +351,82 @@ TEST_F(PortIdleWaitThreaded, ArrivingBytesAHangUpOrACloseEndTheWait) {
     Pty pty;
     const auto port = openOn(2, pty);
     ASSERT_TRUE(port);
-    startWait([&] { port->waitForBytes(-1); });
+    startWait([&] { port->waitForBytes(1, -1); });
     pty.send({0x55, 0x2A});
     EXPECT_TRUE(waitEnded(wakeIdleWaits));
     Buffer buffer{};
     EXPECT_EQ(port->readAvailable(buffer).count, 2u);
 
-    startWait([&] { port->waitForBytes(-1); });
+    startWait([&] { port->waitForBytes(1, -1); });
     port->close(); // from another thread, as a port change closes the port
     // The wait holds its own descriptor of the line, which a byte still reaches.
     EXPECT_TRUE(waitEnded([&] { pty.send({0}); }));
-    EXPECT_FALSE(port->waitForBytes(-1)); // a closed port cannot be waited on
+    EXPECT_FALSE(port->waitForBytes(1, -1)); // a closed port cannot be waited on
 
     const auto again = openOn(3, pty);
     ASSERT_TRUE(again);
-    startWait([&] { again->waitForBytes(-1); });
+    startWait([&] { again->waitForBytes(1, -1); });
     pty.closeMaster(); // the device goes away
     EXPECT_TRUE(waitEnded(wakeIdleWaits));
     EXPECT_TRUE(again->readAvailable(buffer).deviceLost);
+}
+
+// ---- Waiting for the rest of a frame --------------------------------------------------------
+
+TEST_F(PortIdleWaitThreaded, AWaitForSeveralBytesEndsOnlyWhenAllOfThemAreThere) {
+    Pty pty;
+    const auto port = openOn(4, pty);
+    ASSERT_TRUE(port);
+    // Half of what is asked for was there before the wait and the same again comes during it;
+    // only the last byte ends the wait, whether it comes alone or with others.
+    pty.send({1, 2, 3, 4, 5});
+    ASSERT_TRUE(waitForPending(*port, 5));
+    startWait([&] { port->waitForBytes(11, -1); });
+    pty.send({6, 7, 8, 9, 10});
+    toolkit::pause(100);
+    EXPECT_FALSE(done.load()) << "the wait ended before the eleventh byte";
+    pty.send({11, 12});
+    EXPECT_TRUE(waitEnded(wakeIdleWaits));
+    Buffer buffer{};
+    EXPECT_EQ(port->readAvailable(buffer).count, 12u);
+
+    // What is there already ends it at once; so does a wake, and a close, halfway.
+    pty.send({1, 2, 3});
+    ASSERT_TRUE(waitForPending(*port, 3));
+    startWait([&] { port->waitForBytes(3, -1); });
+    EXPECT_TRUE(waitEnded([&] { pty.send({0, 0, 0}); }));
+    EXPECT_EQ(port->readAvailable(buffer).count, 3u);
+    startWait([&] { port->waitForBytes(138, -1); });
+    wakeIdleWaits();
+    EXPECT_TRUE(waitEnded([&] { pty.send(std::vector<std::uint8_t>(138, 0)); }));
+    startWait([&] { port->waitForBytes(138, -1); });
+    port->close();
+    EXPECT_TRUE(waitEnded([&] { pty.send(std::vector<std::uint8_t>(138, 0)); }));
+}
+
+TEST_F(PortIdleWaitThreaded, AWaitOnAHungUpLineSaysSoSoItsReaderKeepsItsPace) {
+    Pty pty;
+    const auto port = openOn(5, pty);
+    ASSERT_TRUE(port);
+    pty.closeMaster();
+    Buffer buffer{};
+    EXPECT_TRUE(port->readAvailable(buffer).deviceLost);
+    // Reporting the wait as done would let the reader spin on a line that reads as ended.
+    EXPECT_FALSE(port->waitForBytes(138, 1000));
+}
+
+TEST_F(PortIdleWaitThreaded, ATimedOutWaitLeavesTheBytesThereForTheNextRead) {
+    Pty pty;
+    const auto port = openOn(7, pty);
+    ASSERT_TRUE(port);
+    pty.send({9, 8, 7});
+    ASSERT_TRUE(waitForPending(*port, 3));
+    EXPECT_TRUE(port->waitForBytes(138, 50)); // a device that stopped halfway through a frame
+    Buffer buffer{};
+    const ReadResult got = port->readAvailable(buffer);
+    ASSERT_EQ(got.count, 3u);
+    EXPECT_EQ(buffer[0], 9);
+    EXPECT_EQ(buffer[2], 7);
 }
 
 } // namespace

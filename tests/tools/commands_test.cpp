@@ -18,6 +18,7 @@
 #include <atomic>
 #include <csignal>
 #include <cstdlib>
+#include <ctime>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -441,6 +442,52 @@ TEST_F(Commands, SimulatorServesARecordingThroughTheSerialPath) {
     port->close();
     sim.signal(SIGTERM);
     EXPECT_EQ(sim.wait(), 0);
+}
+
+TEST_F(Commands, SimulatorStampsEachFramesLastByteOnTheMonotonicClock) {
+    const fs::path link = dir / "scope";
+    const fs::path times = dir / "frame-times.txt";
+    timespec started{};
+    clock_gettime(CLOCK_MONOTONIC, &started);
+    Program sim(dir,
+                {VELTRACE_SIM_PATH, "--fast", "--frames", "7", "--link", link.string(), "--linger",
+                 "5", "--frame-times", times.string()},
+                env);
+    ASSERT_TRUE(waitUntil([&] { return fs::exists(link); }));
+    setenv("VELTRACE_COM1", link.c_str(), 1);
+    link::PortConfig config;
+    config.portName = "COM1";
+    std::shared_ptr<link::SerialPort> port = link::openPort(config);
+    unsetenv("VELTRACE_COM1");
+    ASSERT_TRUE(port);
+    std::size_t received = 0;
+    std::array<std::uint8_t, 1024> buffer{};
+    ASSERT_TRUE(waitUntil([&] {
+        received += port->readAvailable(buffer).count;
+        return received >= 7 * 138;
+    }));
+    port->close();
+    sim.signal(SIGTERM);
+    EXPECT_EQ(sim.wait(), 0);
+    timespec ended{};
+    clock_gettime(CLOCK_MONOTONIC, &ended);
+    const auto ns = [](const timespec& t) { return t.tv_sec * 1000000000LL + t.tv_nsec; };
+
+    // One stamp a frame, in order, all within the run on this process's monotonic clock.
+    const std::vector<std::string> stamps = lines(readText(times));
+    ASSERT_EQ(stamps.size(), 7u) << readText(times);
+    long long previous = ns(started);
+    for (const std::string& stamp : stamps) {
+        const long long at = std::stoll(stamp);
+        EXPECT_GE(at, previous);
+        previous = at;
+    }
+    EXPECT_LE(previous, ns(ended));
+
+    // It cannot tell where frames end in a recording or a corrupted stream, and says so.
+    Program refused(dir, {VELTRACE_SIM_PATH, "--corrupt", "0.1", "--frame-times", times.string()},
+                    env);
+    EXPECT_NE(refused.wait(), 0);
 }
 
 TEST_F(Commands, ListPortsMarksThePortTheScopeSendsOn) {

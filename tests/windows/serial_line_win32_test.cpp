@@ -6,6 +6,7 @@
 // What Wine cannot show is left out: a pseudo-terminal has no modem lines (so DTR and RTS are not
 // checked) and Wine lets a second program open a port that is in use (so "busy" is not either).
 #include "link/acquisition.h"
+#include "link/idle_wait.h"
 #include "link/serial_port.h"
 #include "simframes/frames.h"
 #include "state/scope_state.h"
@@ -15,10 +16,13 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <iostream>
 #include <map>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -125,6 +129,129 @@ TEST(SerialLine, EveryByteValueArrivesAsSent) {
     ASSERT_EQ(askFarSide("send " + hexOf(twice)), "sent 512");
     EXPECT_EQ(readBytes(*port, twice.size()), twice);
     EXPECT_EQ(port->pendingBytes(), 0);
+}
+
+// ---- The acquisition thread's wait for each frame's last byte --------------------------------
+
+// Hands on what the port delivers and counts the reads that brought bytes.
+class CountingSource final : public link::ByteSource {
+  public:
+    explicit CountingSource(std::shared_ptr<link::ByteSource> inner) : inner_(std::move(inner)) {}
+    link::ReadResult readAvailable(std::span<std::uint8_t> buffer) override {
+        const link::ReadResult got = inner_->readAvailable(buffer);
+        if (got.count > 0) {
+            ++readsWithBytes_;
+        }
+        return got;
+    }
+    void clearErrors() override { inner_->clearErrors(); }
+    void close() override { inner_->close(); }
+    bool waitForBytes(std::size_t wanted, int timeoutMs) override {
+        return inner_->waitForBytes(wanted, timeoutMs);
+    }
+    std::size_t readsWithBytes() const { return readsWithBytes_; }
+
+  private:
+    std::shared_ptr<link::ByteSource> inner_;
+    std::atomic<std::size_t> readsWithBytes_{0};
+};
+
+std::vector<std::uint8_t> testFrame(int offset) {
+    sim::FrameSamplesArray samples{};
+    for (int i = 0; i < sim::FrameSamples; ++i) {
+        samples[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(10 + (i + offset) % 90);
+    }
+    const sim::FrameSettings settings{sim::switchesByte(sim::Coupling::Ac, sim::Range::V10), 5,
+                                      sim::triggerByte(sim::Source::IntPlus, false),
+                                      sim::levelByte(sim::Level::P01)};
+    return sim::buildFrame(settings, samples);
+}
+
+std::vector<std::uint8_t> part(const std::vector<std::uint8_t>& bytes, std::size_t from,
+                               std::size_t to) {
+    return std::vector<std::uint8_t>(bytes.begin() + static_cast<long>(from),
+                                     bytes.begin() + static_cast<long>(to));
+}
+
+bool waitFor(const std::function<bool()>& condition) {
+    const ULONGLONG start = GetTickCount64();
+    while (!condition()) {
+        if (GetTickCount64() - start > 5000) {
+            return false;
+        }
+        Sleep(2);
+    }
+    return true;
+}
+
+// Far below the wait's own limit of a second, far above what a wake takes.
+constexpr ULONGLONG AtOnceMs = link::IdleWaitLimitMs / 2;
+
+TEST(SerialLine, ThreadedFrameInPiecesIsReadOnceWithItsLastByteAndAStopEndsTheWait) {
+    state::resetScopeState();
+    const auto port = openLine();
+    ASSERT_NE(port, nullptr);
+    const auto counted = std::make_shared<CountingSource>(port);
+    // A wake left over from the ports the tests before closed would end one wait early.
+    WaitForSingleObject(static_cast<HANDLE>(link::idleWakeEvent()), 0);
+    std::atomic<int> frames{0};
+    const int thread =
+        link::startAcquisition(link::AcquisitionJob{counted, [&frames] { ++frames; }});
+    ASSERT_NE(thread, 0);
+
+    const auto first = testFrame(0);
+    ASSERT_EQ(askFarSide("send " + hexOf(first)), "sent 138");
+    ASSERT_TRUE(waitFor([&] { return frames == 1; }));
+    // The thread now waits for the whole next frame, which comes in six pieces about as the
+    // line brings them: one read takes it, with its last byte.
+    const std::size_t readsBefore = counted->readsWithBytes();
+    const auto second = testFrame(7);
+    for (std::size_t at = 0; at < second.size(); at += 23) {
+        const auto piece = part(second, at, std::min<std::size_t>(second.size(), at + 23));
+        ASSERT_EQ(askFarSide("send " + hexOf(piece)), "sent " + std::to_string(piece.size()));
+        Sleep(10);
+    }
+    ASSERT_TRUE(waitFor([&] { return frames == 2; }));
+    EXPECT_EQ(counted->readsWithBytes() - readsBefore, 1u);
+    {
+        std::lock_guard lock(state::scopeLock());
+        EXPECT_EQ(state::scope.channel[0].samples[30], second[5 + 30]);
+    }
+
+    // Halfway through a frame the thread waits for the rest; a stop request ends that at once.
+    const auto third = testFrame(3);
+    ASSERT_EQ(askFarSide("send " + hexOf(part(third, 0, 70))), "sent 70");
+    Sleep(150);
+    const ULONGLONG requested = GetTickCount64();
+    state::scope.workerStopRequest = 1;
+    link::wakeIdleWaits();
+    ASSERT_TRUE(waitFor([&] { return toolkit::threadRunning(thread) == 0; }));
+    EXPECT_LT(GetTickCount64() - requested, AtOnceMs);
+    EXPECT_FALSE(port->isOpen()); // closed by the thread as it ended
+    EXPECT_EQ(frames.load(), 2);
+    toolkit::threadKill(thread); // collects the ended thread
+}
+
+TEST(SerialLine, ThreadedCloseOfThePortEndsAWaitForAFramesRestAtOnce) {
+    state::resetScopeState();
+    const auto port = openLine();
+    ASSERT_NE(port, nullptr);
+    std::atomic<int> frames{0};
+    const int thread = link::startAcquisition(link::AcquisitionJob{port, [&frames] { ++frames; }});
+    ASSERT_NE(thread, 0);
+    const std::uint64_t decoded = link::acquisitionStats().bytesDecoded;
+    ASSERT_EQ(askFarSide("send " + hexOf(part(testFrame(1), 0, 70))), "sent 70");
+    ASSERT_TRUE(waitFor([&] { return link::acquisitionStats().bytesDecoded >= decoded + 70; }));
+    Sleep(150);
+    const std::uint64_t cycles = link::acquisitionStats().cycles;
+    const ULONGLONG closed = GetTickCount64();
+    port->close(); // from another thread, as a port change does first
+    ASSERT_TRUE(waitFor([&] { return link::acquisitionStats().cycles > cycles; }));
+    EXPECT_LT(GetTickCount64() - closed, AtOnceMs);
+    EXPECT_EQ(frames.load(), 0);
+    link::stopAcquisition(thread);
+    EXPECT_EQ(toolkit::threadRunning(thread), 0);
+    toolkit::threadKill(thread);
 }
 
 TEST(SerialLine, FramesFromTheLineAreDecodedAndAVanishedFarSideEndsNothing) {

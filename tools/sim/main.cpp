@@ -25,6 +25,7 @@
 #include <string>
 #include <string_view>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
 #include <vector>
 
@@ -60,7 +61,8 @@ struct Options {
     bool silent = false;        // keep the device open but send nothing
     bool still = false;         // every frame the same: sampled at time 0, noise from the seed
     std::string linkPath;
-    std::string replayPath; // serve this recording or raw dump instead of generated frames
+    std::string replayPath;     // serve this recording or raw dump instead of generated frames
+    std::string frameTimesPath; // log each generated frame's last-byte time here
 };
 
 const char* const usageText =
@@ -92,6 +94,8 @@ const char* const usageText =
     "  --corrupt P        drop or flip each byte with probability P (0..1)\n"
     "  --seed N           seed of the corruption and noise generators (default 1)\n"
     "  --still            send the same frame every time (a trace that stands still)\n"
+    "  --frame-times FILE for each generated frame written whole, the time its last byte was\n"
+    "                     written, in ns of the monotonic clock, one a line\n"
     "  --help             this text\n"
     "\n"
     "Examples:\n"
@@ -152,6 +156,8 @@ Options parseOptions(int argc, char** argv) {
             o.rate = 0;
         } else if (option == "--frames") {
             o.frames = static_cast<long long>(numberArgument(option, value()));
+        } else if (option == "--frame-times") {
+            o.frameTimesPath = value();
         } else if (option == "--silent") {
             o.silent = true;
         } else if (option == "--replay") {
@@ -222,6 +228,11 @@ Options parseOptions(int argc, char** argv) {
     }
     if (!o.replayPath.empty() && (o.silent || o.frames >= 0 || o.corruptProbability > 0)) {
         usageError("--replay sends the file as it is: not with --silent, --frames or --corrupt");
+    }
+    if (!o.frameTimesPath.empty() && (!o.replayPath.empty() || o.corruptProbability > 0)) {
+        // Both cut the stream anywhere: where a frame ends is not known any more.
+        usageError(
+            "--frame-times goes with whole generated frames: not with --replay or --corrupt");
     }
     return o;
 }
@@ -321,6 +332,10 @@ struct Totals {
     long long framesQueued = 0;
     long long bytesWritten = 0;
     long long bytesLost = 0;
+    // Where in the stream of generated frames the next byte written or lost stands, and the
+    // file that gets the time of each frame's last byte (null: none).
+    long long streamOffset = 0;
+    std::FILE* frameTimes = nullptr;
     std::optional<Clock::time_point> firstWrite;
     Clock::time_point lastWrite;
 };
@@ -336,10 +351,23 @@ bool readerPresent(int master) {
 bool writeSome(int master, std::deque<std::uint8_t>& queue, std::size_t count, Totals& totals) {
     std::vector<std::uint8_t> chunk(
         queue.begin(), queue.begin() + static_cast<long>(std::min(count, queue.size())));
+    // Stamped before the write: the reader may have the bytes before the write returns.
+    timespec before{};
+    clock_gettime(CLOCK_MONOTONIC, &before);
     const ssize_t written = write(master, chunk.data(), chunk.size());
     if (written <= 0) {
         return false;
     }
+    if (totals.frameTimes != nullptr) {
+        const long long from = totals.streamOffset;
+        const long long to = from + written;
+        const long long ns = static_cast<long long>(before.tv_sec) * 1000000000LL + before.tv_nsec;
+        // A frame's last byte is the one at the end of each FrameBytes of the stream.
+        for (long long end = (from / FrameBytes + 1) * FrameBytes; end <= to; end += FrameBytes) {
+            std::fprintf(totals.frameTimes, "%lld\n", ns);
+        }
+    }
+    totals.streamOffset += written;
     queue.erase(queue.begin(), queue.begin() + written);
     totals.bytesWritten += written;
     totals.lastWrite = Clock::now();
@@ -437,6 +465,15 @@ int main(int argc, char** argv) {
     FrameSource source(options);
     std::deque<std::uint8_t> queue;
     Totals totals;
+    if (!options.frameTimesPath.empty()) {
+        totals.frameTimes = std::fopen(options.frameTimesPath.c_str(), "w");
+        if (totals.frameTimes == nullptr) {
+            std::fprintf(stderr, "veltrace-sim: cannot write %s: %s\n",
+                         options.frameTimesPath.c_str(), std::strerror(errno));
+            close(master);
+            return 1;
+        }
+    }
     const auto start = Clock::now();
     auto moreFrames = [&] { return options.frames < 0 || totals.framesQueued < options.frames; };
 
@@ -492,6 +529,7 @@ int main(int argc, char** argv) {
                 // no room, is lost.
                 queue.erase(queue.begin(), queue.begin() + static_cast<long>(count));
                 totals.bytesLost += static_cast<long long>(count);
+                totals.streamOffset += static_cast<long long>(count);
             }
         }
         sleepMs(PaceMs);
@@ -507,6 +545,9 @@ int main(int argc, char** argv) {
         removeSymlink(slavePath, options.linkPath);
     }
     close(master);
+    if (totals.frameTimes != nullptr && std::fclose(totals.frameTimes) != 0) {
+        std::fprintf(stderr, "veltrace-sim: cannot write %s\n", options.frameTimesPath.c_str());
+    }
     // Without corruption every frame is FrameBytes long, so whole frames written follow from the
     // byte count.
     const long long framesSent = totals.bytesWritten / FrameBytes;
