@@ -5,7 +5,7 @@
 #   scripts/screenshot.sh out.png --wave square --freq 300 options after the file go to veltrace-sim
 #   SECONDS_LIVE=6 scripts/screenshot.sh                   how long the trace runs before the shot
 #   BUILD_DIR=build-x scripts/screenshot.sh                another build folder (default build/)
-# Needs xvfb-run (xvfb, xauth) and import (imagemagick).
+# Installs what it runs (xvfb, xauth, imagemagick) through scripts/install-deps.sh.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$(pwd)
@@ -15,12 +15,7 @@ shot=${1:-docs/screenshot-one-channel.png}
 [ $# -gt 0 ] && shift
 shot=$(absolute_path "$shot")
 
-for tool in xvfb-run import; do
-    if ! command -v "$tool" >/dev/null; then
-        echo "screenshot.sh: '$tool' is missing (packages xvfb, xauth and imagemagick)" >&2
-        exit 1
-    fi
-done
+scripts/install-deps.sh >/dev/null
 
 build_dir=$(absolute_path "${BUILD_DIR:-build}")
 if [ ! -f "$build_dir/build.ninja" ]; then
