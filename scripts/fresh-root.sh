@@ -92,6 +92,7 @@ cleanup() {
     else
         rm -rf --one-file-system "$root"
     fi
+    rm -f "$root.debootstrap.log"
     step "done"
     exit $status
 }
