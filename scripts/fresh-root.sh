@@ -7,6 +7,7 @@
 # forgets to install fails here, whatever the machine itself has.
 #   scripts/fresh-root.sh                        all three, then the root is removed
 #   FRESH_ROOT_STEPS="test windows" scripts/fresh-root.sh   only those steps (test windows compare)
+#   FRESH_ROOT_STEPS="test shell" scripts/fresh-root.sh     then a shell in the root, to look around
 #   FRESH_ROOT_CACHE=/path scripts/fresh-root.sh  where downloaded packages are kept between runs
 #                                                 (default /var/cache/veltrace-ci)
 # Needs root (debootstrap, mount, chroot). The root lives in /var/tmp and is unmounted and removed
@@ -145,7 +146,8 @@ for s in ${FRESH_ROOT_STEPS:-test windows compare}; do
         test) step "scripts/test.sh"; inside "scripts/test.sh" ;;
         windows) step "scripts/build-windows.sh"; inside "scripts/build-windows.sh" ;;
         compare) step "scripts/compare-windows.sh"; inside "scripts/compare-windows.sh" ;;
-        *) echo "fresh-root.sh: unknown step $s (test, windows, compare)" >&2; exit 2 ;;
+        shell) step "a shell in the root (exit ends it and removes the root)"; inside bash ;;
+        *) echo "fresh-root.sh: unknown step $s (test, windows, compare, shell)" >&2; exit 2 ;;
     esac
     echo "== fresh root: $s took $((SECONDS - start)) s"
 done
