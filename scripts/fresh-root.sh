@@ -151,3 +151,6 @@ for s in ${FRESH_ROOT_STEPS:-test windows compare}; do
     esac
     echo "== fresh root: $s took $((SECONDS - start)) s"
 done
+
+# The shared cache keeps only what the archive still offers, so it does not grow run by run.
+inside "apt-get -qq autoclean" || true
