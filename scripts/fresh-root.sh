@@ -59,6 +59,8 @@ suites=$(apt-get indextargets --format '$(REPO_URI) $(RELEASE)' 'Identifier: Pac
 cache=${FRESH_ROOT_CACHE:-/var/cache/veltrace-ci}
 mkdir -p "$cache/debootstrap" "$cache/apt-archives/partial"
 root=$(mktemp -d /var/tmp/veltrace-fresh-root.XXXXXX)
+# mktemp makes it 0700; as the root's "/" that would shut out every user but root (apt's _apt).
+chmod 755 "$root"
 mounted=()
 
 # Everything still running inside the root (a Wine server, an Xvfb) keeps its mounts busy: those
