@@ -16,7 +16,7 @@ mkdir -p "$deps"
 step() { printf '== %s (%ss)\n' "$1" "$SECONDS"; }
 
 step "packages"
-packages=(g++ g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 dpkg-dev cmake ninja-build
+packages=(g++ g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64 dpkg-dev cmake ninja-build
           googletest xvfb xauth zip unzip nsis icoutils)
 missing=()
 for p in "${packages[@]}"; do

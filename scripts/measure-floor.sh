@@ -35,6 +35,7 @@ warm_up=3
 
 cd "$(dirname "$0")/.."
 top=$(pwd)
+scripts/install-deps.sh >/dev/null
 . scripts/demo-lib.sh
 build_dir=$(absolute_path "${1:-build}")
 nice -n 10 cmake --build "$build_dir" --target veltrace veltrace-sim veltrace-floor >/dev/null

@@ -11,6 +11,7 @@
 # Without a display it runs under Xvfb. The machine is shared: read the ratios, not the figures.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+[ -n "${MEASURE_UNDER_XVFB:-}" ] || scripts/install-deps.sh >/dev/null
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${MEASURE_UNDER_XVFB:-}" ]; then
     exec env MEASURE_UNDER_XVFB=1 xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" "$0" "$@"

@@ -4,7 +4,7 @@
 # through File/COM-Port..., both cursor pairs on every channel.
 #   scripts/screenshot-four.sh              docs/screenshot-four-channel.png
 #   scripts/screenshot-four.sh out.png
-# Needs xvfb-run (xvfb, xauth), import (imagemagick) and xdotool.
+# Installs what it runs (xvfb, xauth, imagemagick, xdotool) through scripts/install-deps.sh.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$(pwd)
@@ -12,12 +12,7 @@ top=$(pwd)
 
 shot=${1:-docs/screenshot-four-channel.png}
 shot=$(absolute_path "$shot")
-for tool in xvfb-run import xdotool; do
-    if ! command -v "$tool" >/dev/null; then
-        echo "screenshot-four.sh: '$tool' is missing (packages xvfb, xauth, imagemagick, xdotool)" >&2
-        exit 1
-    fi
-done
+scripts/install-deps.sh xdotool >/dev/null
 
 build_dir=$(absolute_path "${BUILD_DIR:-build}")
 if [ ! -f "$build_dir/build.ninja" ]; then

@@ -7,7 +7,7 @@
 #   BUILD_DIR=build-x scripts/screenshot.sh                another build folder (default build/)
 #   MEASUREMENTS=1 scripts/screenshot.sh docs/screenshot-measurements.png
 #                                                          the Measurements window instead
-# Needs xvfb-run (xvfb, xauth) and import (imagemagick).
+# Installs what it runs (xvfb, xauth, imagemagick) through scripts/install-deps.sh.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$(pwd)
@@ -17,12 +17,7 @@ shot=${1:-docs/screenshot-one-channel.png}
 [ $# -gt 0 ] && shift
 shot=$(absolute_path "$shot")
 
-for tool in xvfb-run import; do
-    if ! command -v "$tool" >/dev/null; then
-        echo "screenshot.sh: '$tool' is missing (packages xvfb, xauth and imagemagick)" >&2
-        exit 1
-    fi
-done
+scripts/install-deps.sh >/dev/null
 
 build_dir=$(absolute_path "${BUILD_DIR:-build}")
 if [ ! -f "$build_dir/build.ninja" ]; then

@@ -46,9 +46,17 @@ start_linux_program() {
     app_pid=$!
 }
 
-# Prints the X window of the main window once it is shown (120 s at most: a new Wine prefix is made first).
+# Prints the X window of the main window once it is shown (120 s at most: a new Wine prefix is made
+# first). While a new prefix starts, Wine's own processes make and destroy windows; xdotool ends
+# with BadWindow when one goes away during its search, so each search is one try of many.
 main_window_id() {
-    timeout 120 xdotool search --sync --onlyvisible --name '^Veltrace V1\.11$' | head -n 1
+    local found=""
+    for _ in $(seq 240); do
+        found=$(xdotool search --onlyvisible --name '^Veltrace V1\.11$' 2>/dev/null | head -n 1) || true
+        [ -n "$found" ] && break
+        sleep 0.5
+    done
+    printf '%s\n' "$found"
 }
 
 # Ends the program started last (and, for the Windows one, its Wine server).
