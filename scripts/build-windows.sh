@@ -7,6 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
+source scripts/apt-lib.sh
 build_dir=${BUILD_DIR:-build-windows}
 mkdir -p "$build_dir"
 build_dir=$(cd "$build_dir" && pwd)
@@ -18,17 +19,7 @@ step() { printf '== %s (%ss)\n' "$1" "$SECONDS"; }
 step "packages"
 packages=(g++ g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64 dpkg-dev cmake ninja-build
           googletest xvfb xauth zip unzip nsis icoutils)
-missing=()
-for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    sudo=""
-    [ "$(id -u)" -ne 0 ] && sudo="sudo"
-    export DEBIAN_FRONTEND=noninteractive
-    $sudo apt-get update -qq
-    $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+install_packages "${packages[@]}"
 
 # libpng has no MinGW package: its Debian source package is fetched through a source list of
 # our own, so the machine's apt configuration stays as it is. The archive is the one the
@@ -38,11 +29,7 @@ png_src=$(find "$deps" -maxdepth 2 -name png.c -path '*libpng1.6-*' -printf '%h\
 if [ -z "$png_src" ]; then
     apt_dir=$deps/apt
     mkdir -p "$apt_dir/lists/partial" "$apt_dir/cache/archives/partial"
-    mirror=$(apt-get indextargets --format '$(REPO_URI) $(RELEASE)' 'Identifier: Packages' 2>/dev/null |
-             awk '$2 == "bookworm" { print $1; exit }')
-    if [ -z "$mirror" ]; then
-        mirror=$(sed -n 's/^URIs: *//p' /etc/apt/sources.list.d/*.sources 2>/dev/null | head -n 1)
-    fi
+    mirror=$(bookworm_archive)
     if [ -z "$mirror" ]; then
         echo "build-windows: no Debian archive configured for bookworm" >&2
         exit 1

@@ -9,19 +9,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
+source scripts/apt-lib.sh
 
 packages=(wine wine64 unzip icoutils coreutils findutils diffutils grep sed)
-missing=()
-for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    sudo=""
-    [ "$(id -u)" -ne 0 ] && sudo="sudo"
-    export DEBIAN_FRONTEND=noninteractive
-    $sudo apt-get update -qq
-    $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+install_packages "${packages[@]}"
 
 build_dir=$(cd "${1:-build-windows}" && pwd)
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build_dir/CMakeCache.txt")

@@ -16,6 +16,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$PWD
+source scripts/apt-lib.sh
 
 if [ "$(id -u)" -ne 0 ]; then
     exec sudo -- "$0" "$@"
@@ -25,15 +26,7 @@ step() { printf '== fresh root: %s (%ss)\n' "$1" "$SECONDS"; }
 
 step "host packages"
 packages=(debootstrap debian-archive-keyring mount git tar coreutils)
-missing=()
-for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get update -qq
-    apt-get install -y -qq --no-install-recommends -o DPkg::Lock::Timeout=600 "${missing[@]}"
-fi
+install_packages "${packages[@]}"
 
 # The committed state, as a clone would give it: uncommitted changes are not part of the proof.
 if ! git -C "$top" rev-parse --verify -q HEAD >/dev/null; then
@@ -43,11 +36,7 @@ fi
 
 # The Debian archive this machine's packages come from, as build-windows.sh finds it, and its
 # bookworm suites (the release itself, its updates and security suites where configured).
-mirror=$(apt-get indextargets --format '$(REPO_URI) $(RELEASE)' 'Identifier: Packages' 2>/dev/null |
-         awk '$2 == "bookworm" { print $1; exit }')
-if [ -z "$mirror" ]; then
-    mirror=$(sed -n 's/^URIs: *//p' /etc/apt/sources.list.d/*.sources 2>/dev/null | head -n 1)
-fi
+mirror=$(bookworm_archive)
 if [ -z "$mirror" ]; then
     echo "fresh-root.sh: no Debian archive configured for bookworm" >&2
     exit 1
