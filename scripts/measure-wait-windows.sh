@@ -69,8 +69,6 @@ fi
 work=$(mktemp -d)
 mkdir -p "$work/run" "$windows_build/wine"
 printf '[COM]\r\nCOMPort=COM3\r\n' >"$work/run/Veltrace.ini"
-# A copy of its own, so its Linux process is told apart by its path.
-cp "$windows_build/veltrace.exe" "$work/run/veltrace.exe"
 link=$windows_build/wine/com3
 export VELTRACE_WINE_PREFIX_ROOT=$windows_build/wine
 
@@ -166,16 +164,31 @@ snapshot() { # PID
 }
 now() { date +%s.%N; }
 
-# The Linux process that runs the program: the one whose command line names this run's copy.
+# The Linux process that runs the program: the one started, which wine-run.sh and Wine's loader
+# take over by exec, so that the program's Windows name becomes its comm.
 windows_process() {
+    if [ "$(tr -d '\n' <"/proc/$app_pid/comm" 2>/dev/null)" = veltrace.exe ]; then
+        printf '%s\n' "$app_pid"
+        return 0
+    fi
+    return 1
+}
+
+# The Wine server of the prefix the program runs in: it answers the program's calls into Wine, so
+# its wake-ups are part of what the program costs.
+wine_server_process() {
     local proc
     for proc in /proc/[0-9]*; do
-        if [ "$(tr -d '\n' <"$proc/comm" 2>/dev/null)" = veltrace.exe ] &&
-            tr '\0' '\n' <"$proc/cmdline" 2>/dev/null | grep -qxF "$work/run/veltrace.exe"; then
-            printf '%s\n' "${proc#/proc/}"
-            return 0
-        fi
-    done 2>/dev/null
+        case "$(tr -d '\n' <"$proc/comm" 2>/dev/null)" in
+        wineserver*)
+            if tr '\0' '\n' <"$proc/environ" 2>/dev/null |
+                grep -qxF "WINEPREFIX=$windows_build/wine/display"; then
+                printf '%s\n' "${proc#/proc/}"
+                return 0
+            fi
+            ;;
+        esac
+    done
     return 1
 }
 
@@ -239,11 +252,14 @@ pid=$(windows_process) || {
     echo "measure-wait-windows.sh: no Linux process runs $work/run/veltrace.exe" >&2
     exit 1
 }
+server=$(wine_server_process || true)
 snapshot "$pid" >"$work/app0"
+[ -z "$server" ] || snapshot "$server" >"$work/server0"
 t0=$(now)
 sleep "$window"
 t1=$(now)
 snapshot "$pid" >"$work/app1"
+[ -z "$server" ] || snapshot "$server" >"$work/server1"
 span=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", b - a }')
 run_helper quit >/dev/null 2>>"$work/helper.log" || true
 for _ in $(seq 300); do
@@ -279,6 +295,15 @@ awk -v s="$span" '
         else
             printf "acquisition thread: not found (%d tasks named acquisition)\n", acq;
     }' "$work/app0" "$work/app1"
+if [ -n "$server" ]; then
+    awk -v s="$span" '
+        FNR == NR { ns[$1] = $3; vol[$1] = $4; next }
+        ($1 in ns) { T += $3 - ns[$1]; V += $4 - vol[$1] }
+        END { printf "Wine server of the prefix: %.3f %% of one core, %.1f wake-ups/s\n", 100 * T / 1e9 / s, V / s }' \
+        "$work/server0" "$work/server1"
+else
+    echo "Wine server of the prefix: not found"
+fi
 grep -h '^veltrace' "$work/run/wine.log" "$work/sim.log" || true
 stats=$(grep -h '^veltrace: [0-9]* frames drawn' "$work/run/wine.log" || true)
 if [ -z "$stats" ]; then
@@ -311,7 +336,7 @@ if [ "$clock_found" != "$clock" ]; then
     exit 1
 fi
 awk -v a="$delay_before" -v b="$clock_delay_ms" 'BEGIN {
-    printf "the two clocks drifted by at most %.3f ms over the run (change of the smallest difference)\n", (b > a ? b - a : a - b);
+    printf "the program'\''s clock and the host clock found moved apart by at most %.4f ms over the run (change of the smallest difference)\n", (b > a ? b - a : a - b);
 }'
 echo
 echo "Load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)"
