@@ -12,7 +12,9 @@
 #      from those the program asks for;
 #   2. the wire-to-window latency: from the simulator's write of each frame's last byte to the
 #      hand-over of its picture to the window and to its repaint, median, p99 and max over every
-#      frame of the run, paired as measure-floor.sh pairs them.
+#      frame of the run, paired as measure-floor.sh pairs them;
+#   3. the port open and silent (veltrace-sim --silent) for SILENT_SECONDS (default 20): the
+#      acquisition thread's wake-ups a second and the program's own wait returns and cycles.
 #
 # Finding the acquisition thread: the program names it "acquisition" (SetThreadDescription on
 # Windows); Wine 8 passes a thread's description on to its Linux task, so /proc shows it as the
@@ -32,14 +34,16 @@
 #
 # Usage: scripts/measure-wait-windows.sh [linux-build-dir]   (default build/, for veltrace-sim)
 #   SECONDS=20 scripts/measure-wait-windows.sh    measuring window of 20 s (default 60)
+#   SILENT_SECONDS=10 ...                         silent window (default 20; 0 skips it)
 #   WINDOWS_BUILD_DIR=...                         the Windows build (default build-windows/)
 #   SKIP_BUILD=1 ...                              use both builds as they are
-set -euo pipefail
+set -eEuo pipefail
 
 # bash counts SECONDS up from the value it was given: take the one this process was started
 # with from its environment as it came in.
 window=$(tr '\0' '\n' <"/proc/$$/environ" | sed -n 's/^SECONDS=//p')
 window=${window:-60}
+silent_window=${SILENT_SECONDS:-20}
 warm_up=3
 
 cd "$(dirname "$0")/.."
@@ -90,6 +94,7 @@ cleanup() {
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
+trap 'echo "measure-wait-windows.sh: line $LINENO failed: $BASH_COMMAND" >&2' ERR
 
 # A Wine server left running from another display would draw on that one.
 "$top/scripts/wine-run.sh" --stop
@@ -146,21 +151,27 @@ clock_check() { # LABEL
 }
 
 # As measure-floor.sh: one line per thread with tid, name, ns on a CPU, voluntary and
-# involuntary context switches.
+# involuntary context switches. A thread that ends while it is read is left out.
 tick_ns=$((1000000000 / $(getconf CLK_TCK)))
 snapshot() { # PID
-    local pid=$1 task tid ns
+    local pid=$1 task tid ns name voluntary involuntary
     for task in /proc/"$pid"/task/*; do
         tid=${task##*/}
         if [ -r "$task/schedstat" ]; then
-            ns=$(cut -d' ' -f1 "$task/schedstat")
+            ns=$(cut -d' ' -f1 "$task/schedstat" 2>/dev/null) || continue
         else
-            ns=$(sed 's/.*) //' "$task/stat" | awk -v t="$tick_ns" '{ print ($12 + $13) * t }')
+            ns=$(sed 's/.*) //' "$task/stat" 2>/dev/null | awk -v t="$tick_ns" '{ print ($12 + $13) * t }') || continue
         fi
-        printf '%s %s %s %s %s\n' "$tid" "$(tr -c 'A-Za-z0-9_.:\n-' '_' <"$task/comm")" "$ns" \
-            "$(sed -n 's/^voluntary_ctxt_switches:\s*//p' "$task/status")" \
-            "$(sed -n 's/^nonvoluntary_ctxt_switches:\s*//p' "$task/status")"
-    done 2>/dev/null
+        name=$(tr -c 'A-Za-z0-9_.:\n-' '_' <"$task/comm" 2>/dev/null) || continue
+        voluntary=$(sed -n 's/^voluntary_ctxt_switches:\s*//p' "$task/status" 2>/dev/null) || continue
+        involuntary=$(sed -n 's/^nonvoluntary_ctxt_switches:\s*//p' "$task/status" 2>/dev/null) || continue
+        [ -n "$ns" ] && [ -n "$voluntary" ] || continue
+        printf '%s %s %s %s %s\n' "$tid" "$name" "$ns" "$voluntary" "$involuntary"
+    done
+}
+# CPU ticks of the whole process, threads that ended included.
+process_ticks() { # PID
+    sed 's/.*) //' "/proc/$1/stat" | awk '{ print $12 + $13 }'
 }
 now() { date +%s.%N; }
 
@@ -174,12 +185,51 @@ windows_process() {
     return 1
 }
 
+# Ends the program through File / Quit and waits for it (30 s at most); sets ended.
+quit_program() {
+    run_helper quit >/dev/null 2>>"$work/helper.log" || true
+    for _ in $(seq 300); do
+        kill -0 "$app_pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    ended=$(now)
+    if kill -0 "$app_pid" 2>/dev/null; then
+        echo "measure-wait-windows.sh: veltrace.exe did not end within 30 s of File / Quit" >&2
+        exit 1
+    fi
+    wait "$app_pid" 2>/dev/null || true
+    app_pid=""
+}
+
+# Per thread over the window (those alive at both ends), the whole process, and the acquisition
+# thread, from the snapshots app0 and app1.
+threads_report() { # SECONDS
+    awk -v s="$1" '
+        FNR == NR { ns[$1] = $3; vol[$1] = $4; inv[$1] = $5; next }
+        ($1 in ns) {
+            d = $3 - ns[$1]; v = $4 - vol[$1]; n = $5 - inv[$1];
+            T += d; V += v; N += n;
+            rows[++r] = sprintf("    %-26s %6.3f %% CPU  %7.1f wake-ups/s  %6.1f preempted/s",
+                                $2 " (" $1 ")", 100 * d / 1e9 / s, v / s, n / s);
+            if ($2 == "acquisition") { ++acq; av = v; ad = d }
+        }
+        END {
+            printf "veltrace.exe (%d threads alive throughout): %.3f %% of one core, %.1f wake-ups/s (%.1f preempted/s)\n",
+                   r, 100 * T / 1e9 / s, V / s, N / s;
+            for (i = 1; i <= r; ++i) print rows[i];
+            if (acq == 1)
+                printf "acquisition thread: %.1f wake-ups/s, %.3f %% of one core\n", av / s, 100 * ad / 1e9 / s;
+            else
+                printf "acquisition thread: not found (%d tasks named acquisition)\n", acq;
+        }' "$work/app0" "$work/app1"
+}
+
 # The Wine server of the prefix the program runs in: it answers the program's calls into Wine, so
 # its wake-ups are part of what the program costs.
 wine_server_process() {
     local proc
     for proc in /proc/[0-9]*; do
-        case "$(tr -d '\n' <"$proc/comm" 2>/dev/null)" in
+        case "$(tr -d '\n' <"$proc/comm" 2>/dev/null || true)" in
         wineserver*)
             if tr '\0' '\n' <"$proc/environ" 2>/dev/null |
                 grep -qxF "WINEPREFIX=$windows_build/wine/display"; then
@@ -254,49 +304,21 @@ pid=$(windows_process) || {
 }
 server=$(wine_server_process || true)
 snapshot "$pid" >"$work/app0"
-process_ticks0=$(sed 's/.*) //' "/proc/$pid/stat" | awk '{ print $12 + $13 }')
+process_ticks0=$(process_ticks "$pid")
 [ -z "$server" ] || snapshot "$server" >"$work/server0"
 t0=$(now)
 sleep "$window"
 t1=$(now)
 snapshot "$pid" >"$work/app1"
-process_ticks1=$(sed 's/.*) //' "/proc/$pid/stat" | awk '{ print $12 + $13 }')
+process_ticks1=$(process_ticks "$pid")
 [ -z "$server" ] || snapshot "$server" >"$work/server1"
 span=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", b - a }')
-run_helper quit >/dev/null 2>>"$work/helper.log" || true
-for _ in $(seq 300); do
-    kill -0 "$app_pid" 2>/dev/null || break
-    sleep 0.1
-done
-ended=$(now)
-if kill -0 "$app_pid" 2>/dev/null; then
-    echo "measure-wait-windows.sh: veltrace.exe did not end within 30 s of File / Quit" >&2
-    exit 1
-fi
-wait "$app_pid" 2>/dev/null || true
-app_pid=""
+quit_program
 kill -TERM "$sim_pid" 2>/dev/null || true
 wait "$sim_pid" 2>/dev/null || true
 sim_pid=""
 
-awk -v s="$span" '
-    FNR == NR { ns[$1] = $3; vol[$1] = $4; inv[$1] = $5; next }
-    ($1 in ns) {
-        d = $3 - ns[$1]; v = $4 - vol[$1]; n = $5 - inv[$1];
-        T += d; V += v; N += n;
-        rows[++r] = sprintf("    %-26s %6.3f %% CPU  %7.1f wake-ups/s  %6.1f preempted/s",
-                            $2 " (" $1 ")", 100 * d / 1e9 / s, v / s, n / s);
-        if ($2 == "acquisition") { ++acq; av = v; ad = d }
-    }
-    END {
-        printf "veltrace.exe (all %d threads): %.3f %% of one core, %.1f wake-ups/s (%.1f preempted/s)\n",
-               r, 100 * T / 1e9 / s, V / s, N / s;
-        for (i = 1; i <= r; ++i) print rows[i];
-        if (acq == 1)
-            printf "acquisition thread: %.1f wake-ups/s, %.3f %% of one core\n", av / s, 100 * ad / 1e9 / s;
-        else
-            printf "acquisition thread: not found (%d tasks named acquisition)\n", acq;
-    }' "$work/app0" "$work/app1"
+threads_report "$span"
 # The threads above are those alive at both ends of the window; the process's own count keeps the
 # time of threads that ended too, so the two agreeing means no thread came and went unseen.
 awk -v a="$process_ticks0" -v b="$process_ticks1" -v t="$(getconf CLK_TCK)" -v s="$span" 'BEGIN {
@@ -334,6 +356,53 @@ if [ -s "$work/sim-times" ] && [ -s "$work/run/app-times" ]; then
     wire_latency "$work/sim-times" "$work/run/app-times"
 else
     echo "    not measured: no frame times from $([ -s "$work/sim-times" ] && echo veltrace.exe || echo the simulator)"
+fi
+
+if [ "$silent_window" != 0 ]; then
+    echo
+    echo "== Port open and silent (veltrace-sim --silent), ${silent_window} s after the window and ${warm_up} s"
+    start_simulator "$link" "$work/sim.log" --silent
+    : >"$work/run/wine.log"
+    started=$(now)
+    start_windows_program "$work/run" "$link"
+    if [ -z "$(main_window_id)" ]; then
+        echo "measure-wait-windows.sh: veltrace.exe showed no window; its output:" >&2
+        cat "$work/run/wine.log" >&2
+        exit 1
+    fi
+    sleep "$warm_up"
+    pid=$(windows_process) || {
+        echo "measure-wait-windows.sh: no Linux process runs veltrace.exe" >&2
+        exit 1
+    }
+    snapshot "$pid" >"$work/app0"
+    process_ticks0=$(process_ticks "$pid")
+    t0=$(now)
+    sleep "$silent_window"
+    t1=$(now)
+    snapshot "$pid" >"$work/app1"
+    process_ticks1=$(process_ticks "$pid")
+    span=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", b - a }')
+    quit_program
+    kill -TERM "$sim_pid" 2>/dev/null || true
+    wait "$sim_pid" 2>/dev/null || true
+    sim_pid=""
+    awk -v a="$process_ticks0" -v b="$process_ticks1" -v t="$(getconf CLK_TCK)" -v s="$span" 'BEGIN {
+        printf "veltrace.exe by its /proc/PID/stat, silent port: %.3f %% of one core\n", 100 * (b - a) / t / s;
+    }'
+    threads_report "$span"
+    stats=$(grep -h '^veltrace: [0-9]* frames drawn' "$work/run/wine.log" || true)
+    printf '%s\n' "$stats"
+    printf '%s\n' "$stats" | awk -v a="$started" -v b="$ended" '{
+        cycles = 0; waits = 0;
+        for (i = 1; i <= NF; ++i) {
+            if ($(i + 1) == "acquisition" && $(i + 2) == "cycles,") cycles = $i;
+            if ($(i + 1) == "returns") waits = $i;
+        }
+        s = b - a;
+        printf "the program'\''s own, silent port: %.1f returns from its waits and %.1f acquisition cycles a second over its run of %.1f s\n",
+               waits / s, cycles / s, s;
+    }'
 fi
 
 echo
