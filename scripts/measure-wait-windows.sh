@@ -21,16 +21,16 @@
 # task's comm. The script fails rather than guess when no task of the process carries the name.
 #
 # One clock for both ends: veltrace.exe stamps on std::chrono::steady_clock, which MinGW takes
-# from QueryPerformanceCounter; Wine derives that counter (100 ns ticks) from a Linux clock,
-# CLOCK_MONOTONIC_RAW where there is one (Wine 8 does), else CLOCK_MONOTONIC. Which one is found
-# out, not assumed: veltrace-wine-helper.exe prints its steady clock ~300 times, a Linux program
+# from QueryPerformanceCounter; Wine derives that counter (10 MHz) from a Linux monotonic clock,
+# which on Debian 12's Wine 8 proved to be CLOCK_MONOTONIC_RAW. Which one is found out on every
+# run, not assumed: veltrace-wine-helper.exe prints its steady clock ~300 times, a Linux program
 # stamps each line on arrival with both host clocks, and the smallest stamp-minus-line difference
 # is the pipe's delay (tens of microseconds) on the right clock, and that delay plus or minus
 # the two clocks' distance (the NTP slewing since boot, often hundreds of ms) on the other. The
 # simulator then stamps the frames on the clock found (veltrace-sim --frame-clock), so both
-# ends are on one clock. The check runs before and after the measurement; the change of that
-# smallest difference bounds the clocks' drift over the run, and the script fails when no host
-# clock is within 2 ms of the program's.
+# ends are on one clock. The check runs before and after the measurements; the change of that
+# smallest difference shows how far the two drifted apart (give or take the pipe's jitter, a
+# few microseconds), and the script fails when no host clock is within 2 ms of the program's.
 #
 # Usage: scripts/measure-wait-windows.sh [linux-build-dir]   (default build/, for veltrace-sim)
 #   SECONDS=20 scripts/measure-wait-windows.sh    measuring window of 20 s (default 60)
