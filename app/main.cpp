@@ -201,7 +201,9 @@ void printStatistics() {
     appendNumber(out, stats.bytesDropped);
     appendText(out, " bytes dropped while held, ");
     appendNumber(out, stats.cycles);
-    appendText(out, " acquisition cycles\n");
+    appendText(out, " acquisition cycles, ");
+    appendNumber(out, stats.waitReturns);
+    appendText(out, " returns from the port's waits\n");
     [[maybe_unused]] const ssize_t written =
         write(STDERR_FILENO, line, static_cast<std::size_t>(out - line));
 }

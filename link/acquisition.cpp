@@ -118,6 +118,8 @@ int startAcquisition(AcquisitionJob job) {
 
 int acquisitionThreadMain(void* argument) {
     const std::unique_ptr<AcquisitionJob> job(static_cast<AcquisitionJob*>(argument));
+    // So that tools outside (ps, /proc, the measuring scripts) can tell this thread apart.
+    toolkit::threadSetName("acquisition");
     AcquisitionCycle cycle(*job);
     for (;;) {
         if (!cycle.run()) {
@@ -192,6 +194,7 @@ const FrameDecoder* frameDecoder() {
 AcquisitionStats acquisitionStats() {
     AcquisitionStats stats;
     stats.cycles = cycleCount;
+    stats.waitReturns = waitReturns();
     stats.bytesDecoded = decodedCount;
     stats.bytesDropped = droppedCount;
     stats.framesDrawn = drawnCount;

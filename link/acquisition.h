@@ -86,9 +86,11 @@ const FrameDecoder* frameDecoder();
 
 // Running totals of this process's acquisition threads, for the VELTRACE_STATS report and for
 // tests that wait for a cycle boundary: cycles completed, bytes decoded, bytes dropped while the
-// display was held, and frames handed over.
+// display was held, frames handed over, and returns from the system waits of the port's wait for
+// bytes.
 struct AcquisitionStats {
     std::uint64_t cycles = 0;
+    std::uint64_t waitReturns = 0;
     std::uint64_t bytesDecoded = 0;
     std::uint64_t bytesDropped = 0;
     std::uint64_t framesDrawn = 0;

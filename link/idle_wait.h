@@ -3,7 +3,15 @@
 // another thread asks the reader to stop.
 #pragma once
 
+#include <cstdint>
+
 namespace veltrace::link {
+
+// Returns from the system waits of a port's wait for bytes, counted by the waits themselves:
+// beside the wake-ups the system counts for the reading thread, they tell the program's own
+// wake-ups from those its platform adds (under Wine every call into its server is one more).
+void countWaitReturn();
+std::uint64_t waitReturns();
 
 // Ends every wait in progress, and the next one to begin if none is: a request made just before
 // the reader starts to wait is never missed. Safe from any thread.

@@ -65,6 +65,7 @@ WaitEnd waitReadable(int fd, int timeoutMs) {
     int ready = 0;
     do {
         ready = poll(watched.data(), count, timeoutMs);
+        countWaitReturn();
     } while (ready < 0 && errno == EINTR);
     if (ready <= 0) {
         return WaitEnd::Quiet;
@@ -94,6 +95,7 @@ bool sleepUnlessWoken(long microseconds) {
     int ready = 0;
     do {
         ready = ppoll(&watched, count, &left, nullptr);
+        countWaitReturn();
     } while (ready < 0 && errno == EINTR);
     if (ready <= 0) {
         return false;

@@ -160,6 +160,19 @@ bool queued(HANDLE handle, std::size_t& bytes) {
     return true;
 }
 
+// The system waits of the wait for bytes, each return counted for the statistics report.
+DWORD countedWait(HANDLE object, DWORD milliseconds) {
+    const DWORD ended = WaitForSingleObject(object, milliseconds);
+    countWaitReturn();
+    return ended;
+}
+
+DWORD countedWait(DWORD count, const HANDLE* objects, DWORD milliseconds) {
+    const DWORD ended = WaitForMultipleObjects(count, objects, FALSE, milliseconds);
+    countWaitReturn();
+    return ended;
+}
+
 } // namespace
 
 std::string comDevicePath(const std::string& portName) {
@@ -279,7 +292,7 @@ bool SerialPort::waitForBytes(std::size_t wanted, int timeoutMs) {
     }
     // The handle stays valid from here on: closing it needs the wait lock, which this holds.
     const HANDLE wake = static_cast<HANDLE>(idleWakeEvent());
-    if (sleepMs > 0 && WaitForSingleObject(wake, sleepMs) == WAIT_OBJECT_0) {
+    if (sleepMs > 0 && countedWait(wake, sleepMs) == WAIT_OBJECT_0) {
         return true;
     }
     const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(std::max(timeoutMs, 0));
@@ -302,7 +315,7 @@ bool SerialPort::waitForBytes(std::size_t wanted, int timeoutMs) {
             // EV_RXCHAR came without a new byte: some drivers (Wine's) report it for as long as
             // the queue holds anything. Waiting on it again would spin, so the wait looks again
             // after a pause that doubles while nothing comes, up to the wait's limit.
-            if (WaitForSingleObject(wake, std::min(pauseMs, left)) == WAIT_OBJECT_0) {
+            if (countedWait(wake, std::min(pauseMs, left)) == WAIT_OBJECT_0) {
                 return true;
             }
             pauseMs = held > heldBefore ? 0 : std::min<DWORD>(pauseMs * 2, IdlePauseLimitMs);
@@ -327,7 +340,7 @@ bool SerialPort::waitForBytes(std::size_t wanted, int timeoutMs) {
             return false;
         }
         const HANDLE objects[2] = {ioEvent, wake};
-        const DWORD ended = WaitForMultipleObjects(wake != nullptr ? 2 : 1, objects, FALSE, left);
+        const DWORD ended = countedWait(wake != nullptr ? 2 : 1, objects, left);
         if (ended == WAIT_OBJECT_0) {
             if (!GetOverlappedResult(handle, &overlapped, &ignored, FALSE)) {
                 return false;

@@ -130,12 +130,13 @@ snapshot() { # PID
 now() { date +%s.%N; }
 hwm_kb() { sed -n 's/^VmHWM:\s*\([0-9]*\) kB/\1/p' "/proc/$1/status"; }
 
-# Wake-ups per second of Veltrace's acquisition thread: the one thread that is not the main
-# thread and carries the process's own name (Qt's threads name themselves). Sets acq_wakeups_s.
+# Wake-ups per second of Veltrace's acquisition thread: the thread that names itself
+# "acquisition" (a build from before it did: the one thread that is not the main thread and
+# carries the process's own name; Qt's threads name themselves). Sets acq_wakeups_s.
 acquisition_wakeups() { # PID BEFORE AFTER SECONDS
     acq_wakeups_s=$(awk -v pid="$1" -v s="$4" '
         FNR == NR { vol[$1] = $4; seen[$1] = 1; next }
-        $1 != pid && $2 == "veltrace" && ($1 in seen) { v += $4 - vol[$1]; n++ }
+        $1 != pid && ($2 == "acquisition" || $2 == "veltrace") && ($1 in seen) { v += $4 - vol[$1]; n++ }
         END { if (n == 1) printf "%.1f", v / s; else print "n/a" }' "$2" "$3")
     echo "acquisition thread: $acq_wakeups_s wake-ups/s"
 }

@@ -263,6 +263,10 @@ void threadKill(int number);
 bool threadStopRequested();
 // 1 while the thread of that number runs.
 int threadRunning(int number);
+// Names the calling thread for the system's tools (at most 15 characters show): top, ps and
+// /proc on Linux, debuggers on Windows, and /proc again under Wine, which passes the name on.
+// Does nothing where the system cannot name threads.
+void threadSetName(const char* name);
 void pause(int milliseconds);
 
 inline constexpr int MessageBoxOkExclamation = 0x30;

@@ -429,5 +429,29 @@ TEST_F(PortIdleWaitThreaded, ATimedOutWaitLeavesTheBytesThereForTheNextRead) {
     EXPECT_EQ(buffer[2], 7);
 }
 
+TEST_F(PortIdleWaitThreaded, EveryReturnFromASystemWaitIsCountedAndNoOtherLook) {
+    Pty pty;
+    const auto port = openOn(8, pty);
+    ASSERT_TRUE(port);
+    // A silent line: the wait sleeps in the system and returns from it at its limit.
+    std::uint64_t before = waitReturns();
+    EXPECT_TRUE(port->waitForBytes(1, 50));
+    EXPECT_GE(waitReturns(), before + 1);
+    // Bytes already there: the wait returns without waiting, and nothing is counted.
+    pty.send({1, 2, 3});
+    ASSERT_TRUE(waitForPending(*port, 3));
+    before = waitReturns();
+    EXPECT_TRUE(port->waitForBytes(3, 1000));
+    EXPECT_EQ(waitReturns(), before);
+    // A wake ends a wait in progress: that one return is counted too.
+    Buffer buffer{};
+    ASSERT_EQ(port->readAvailable(buffer).count, 3u);
+    before = waitReturns();
+    startWait([&] { port->waitForBytes(138, -1); });
+    wakeIdleWaits();
+    EXPECT_TRUE(waitEnded([&] { pty.send(std::vector<std::uint8_t>(138, 0)); }));
+    EXPECT_GE(waitReturns(), before + 1);
+}
+
 } // namespace
 } // namespace veltrace::link

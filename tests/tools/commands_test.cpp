@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <atomic>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <fcntl.h>
@@ -487,6 +488,59 @@ TEST_F(Commands, SimulatorStampsEachFramesLastByteOnTheMonotonicClock) {
     // It cannot tell where frames end in a recording or a corrupted stream, and says so.
     Program refused(dir, {VELTRACE_SIM_PATH, "--corrupt", "0.1", "--frame-times", times.string()},
                     env);
+    EXPECT_NE(refused.wait(), 0);
+}
+
+TEST_F(Commands, SimulatorStampsOnTheRawMonotonicClockWhenAsked) {
+    const fs::path link = dir / "scope";
+    const fs::path times = dir / "frame-times-raw.txt";
+    const auto ns = [](clockid_t clock) {
+        timespec t{};
+        clock_gettime(clock, &t);
+        return t.tv_sec * 1000000000LL + t.tv_nsec;
+    };
+    // The two clocks part by the time the system's clock was slewed since it started; the
+    // stamps must fall in this run on the raw clock. (Were they on the other, they would miss
+    // it whenever the two clocks stand further apart than the run lasts.)
+    const long long rawStarted = ns(CLOCK_MONOTONIC_RAW);
+    const long long monoStarted = ns(CLOCK_MONOTONIC);
+    Program sim(dir,
+                {VELTRACE_SIM_PATH, "--fast", "--frames", "4", "--link", link.string(), "--linger",
+                 "5", "--frame-times", times.string(), "--frame-clock", "raw"},
+                env);
+    ASSERT_TRUE(waitUntil([&] { return fs::exists(link); }));
+    setenv("VELTRACE_COM1", link.c_str(), 1);
+    link::PortConfig config;
+    config.portName = "COM1";
+    std::shared_ptr<link::SerialPort> port = link::openPort(config);
+    unsetenv("VELTRACE_COM1");
+    ASSERT_TRUE(port);
+    std::size_t received = 0;
+    std::array<std::uint8_t, 1024> buffer{};
+    ASSERT_TRUE(waitUntil([&] {
+        received += port->readAvailable(buffer).count;
+        return received >= 4 * 138;
+    }));
+    port->close();
+    sim.signal(SIGTERM);
+    EXPECT_EQ(sim.wait(), 0);
+    const long long rawEnded = ns(CLOCK_MONOTONIC_RAW);
+    const long long monoEnded = ns(CLOCK_MONOTONIC);
+
+    const std::vector<std::string> stamps = lines(readText(times));
+    ASSERT_EQ(stamps.size(), 4u) << readText(times);
+    for (const std::string& stamp : stamps) {
+        const long long at = std::stoll(stamp);
+        EXPECT_GE(at, rawStarted);
+        EXPECT_LE(at, rawEnded);
+    }
+    if (std::llabs(monoStarted - rawStarted) <= monoEnded - monoStarted) {
+        std::fprintf(stderr, "note: the two clocks stand closer than the run lasted; this run "
+                             "could not tell them apart\n");
+    }
+
+    // A clock it does not know is refused before anything is sent.
+    Program refused(dir, {VELTRACE_SIM_PATH, "--frame-clock", "realtime"}, env);
     EXPECT_NE(refused.wait(), 0);
 }
 

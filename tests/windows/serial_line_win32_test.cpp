@@ -254,6 +254,26 @@ TEST(SerialLine, ThreadedCloseOfThePortEndsAWaitForAFramesRestAtOnce) {
     toolkit::threadKill(thread);
 }
 
+TEST(SerialLine, EveryReturnFromAWaitsSystemCallIsCountedAndNoOtherLook) {
+    const auto port = openLine();
+    ASSERT_NE(port, nullptr);
+    std::uint8_t buffer[1024];
+    port->readAvailable(buffer); // whatever the cases before left on the line
+    WaitForSingleObject(static_cast<HANDLE>(link::idleWakeEvent()), 0);
+    // A silent line: the wait returns from the system (at its limit, or at once where Wine ends
+    // a wait for EV_RXCHAR on an empty queue as aborted), and that return is counted.
+    std::uint64_t before = link::waitReturns();
+    port->waitForBytes(1, 50);
+    EXPECT_GE(link::waitReturns(), before + 1);
+    // The bytes asked for are there already: no system wait, nothing counted.
+    ASSERT_EQ(askFarSide("send 010203"), "sent 3");
+    ASSERT_TRUE(waitFor([&] { return port->pendingBytes() >= 3; }));
+    before = link::waitReturns();
+    EXPECT_TRUE(port->waitForBytes(3, 1000));
+    EXPECT_EQ(link::waitReturns(), before);
+    EXPECT_EQ(readBytes(*port, 3).size(), 3u);
+}
+
 TEST(SerialLine, FramesFromTheLineAreDecodedAndAVanishedFarSideEndsNothing) {
     state::resetScopeState();
     const auto port = openLine();

@@ -63,6 +63,9 @@ struct Options {
     std::string linkPath;
     std::string replayPath;     // serve this recording or raw dump instead of generated frames
     std::string frameTimesPath; // log each generated frame's last-byte time here
+    // The clock of those times. CLOCK_MONOTONIC_RAW is the one Wine derives a Windows program's
+    // performance counter from, so a program under Wine can be timed against the same clock.
+    clockid_t frameClock = CLOCK_MONOTONIC;
 };
 
 const char* const usageText =
@@ -96,6 +99,8 @@ const char* const usageText =
     "  --still            send the same frame every time (a trace that stands still)\n"
     "  --frame-times FILE for each generated frame written whole, the time its last byte was\n"
     "                     written, in ns of the monotonic clock, one a line\n"
+    "  --frame-clock monotonic|raw  the clock of --frame-times: CLOCK_MONOTONIC (default) or\n"
+    "                     CLOCK_MONOTONIC_RAW (the one under Wine's performance counter)\n"
     "  --help             this text\n"
     "\n"
     "Examples:\n"
@@ -158,6 +163,9 @@ Options parseOptions(int argc, char** argv) {
             o.frames = static_cast<long long>(numberArgument(option, value()));
         } else if (option == "--frame-times") {
             o.frameTimesPath = value();
+        } else if (option == "--frame-clock") {
+            o.frameClock = choice<clockid_t>(
+                option, value(), {{"monotonic", CLOCK_MONOTONIC}, {"raw", CLOCK_MONOTONIC_RAW}});
         } else if (option == "--silent") {
             o.silent = true;
         } else if (option == "--replay") {
@@ -336,6 +344,7 @@ struct Totals {
     // file that gets the time of each frame's last byte (null: none).
     long long streamOffset = 0;
     std::FILE* frameTimes = nullptr;
+    clockid_t frameClock = CLOCK_MONOTONIC;
     std::optional<Clock::time_point> firstWrite;
     Clock::time_point lastWrite;
 };
@@ -353,7 +362,7 @@ bool writeSome(int master, std::deque<std::uint8_t>& queue, std::size_t count, T
         queue.begin(), queue.begin() + static_cast<long>(std::min(count, queue.size())));
     // Stamped before the write: the reader may have the bytes before the write returns.
     timespec before{};
-    clock_gettime(CLOCK_MONOTONIC, &before);
+    clock_gettime(totals.frameClock, &before);
     const ssize_t written = write(master, chunk.data(), chunk.size());
     if (written <= 0) {
         return false;
@@ -465,6 +474,7 @@ int main(int argc, char** argv) {
     FrameSource source(options);
     std::deque<std::uint8_t> queue;
     Totals totals;
+    totals.frameClock = options.frameClock;
     if (!options.frameTimesPath.empty()) {
         totals.frameTimes = std::fopen(options.frameTimesPath.c_str(), "w");
         if (totals.frameTimes == nullptr) {
