@@ -1,6 +1,7 @@
 #include "link/arrival_plan.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 namespace veltrace::link {
@@ -64,7 +65,40 @@ std::int64_t ArrivalPlan::lookAt(std::int64_t now, std::uint64_t have, std::uint
     return std::llround(look);
 }
 
+double ArrivalPlan::clockRate() const {
+    const double line = 1.0 / characterMicros_;
+    // A measured rate within a few per cent of the line's is the device's own clock; further
+    // off it is a device that pauses, whose bytes tell no time.
+    return rate_ > 0.97 * line && rate_ < 1.03 * line ? rate_ : line;
+}
+
+bool ArrivalPlan::clockStart(double& start) const {
+    if (offsetCount_ < 3) {
+        return false;
+    }
+    const auto first = offsets_.begin();
+    const auto [low, high] = std::minmax_element(first, first + offsetCount_);
+    // Offsets further apart than a byte and some delivery jitter: the line does not stream
+    // evenly (pauses, a driver that holds bytes back), and its counts are no clock.
+    if (*high - *low > 1.0 / clockRate() + 400) {
+        return false;
+    }
+    start = *low;
+    return true;
+}
+
 void ArrivalPlan::looked(bool complete, std::uint64_t count) {
+    double start = 0;
+    if (complete && count > clockBase_ && clockStart(start)) {
+        // The piece that brought `count` was sent when the count's last byte was in, give or
+        // take a byte: a fresh reference for the next prediction, one frame instead of many
+        // from the last piece seen arriving.
+        const double sent = start + (static_cast<double>(count - clockBase_) + 0.5) / clockRate();
+        if (sent > static_cast<double>(lastAt_)) {
+            lastAt_ = std::llround(sent);
+            lastCount_ = count;
+        }
+    }
     if (complete) {
         ++looksSincePiece_;
         early_ = std::min(early_ + CreepMicros, 2 * LookMarginMicros);
@@ -79,6 +113,23 @@ void ArrivalPlan::looked(bool complete, std::uint64_t count) {
     plannedCount_ = -1;
 }
 
+void ArrivalPlan::takePeriod(double sample, bool restart) {
+    if (restart) {
+        samples_ = 0;
+    }
+    periods_[static_cast<std::size_t>(nextSample_)] = sample;
+    nextSample_ = (nextSample_ + 1) % PeriodSamples;
+    samples_ = std::min(samples_ + 1, PeriodSamples);
+    // The median, not the mean: a piece that came late moves every piece after it (the device
+    // or its driver sleeps from one piece to the next), which the mean would spread over all
+    // predictions as a period a little too long, each frame's look later than the last.
+    std::array<double, PeriodSamples> sorted{};
+    std::copy_n(periods_.begin(), samples_, sorted.begin());
+    const auto middle = sorted.begin() + samples_ / 2;
+    std::nth_element(sorted.begin(), middle, sorted.begin() + samples_);
+    period_ = *middle;
+}
+
 void ArrivalPlan::pieceArrived(std::int64_t at, std::uint64_t count, bool following) {
     if (havePiece_ && at > lastAt_ && count > lastCount_) {
         const double gap = static_cast<double>(at - lastAt_);
@@ -86,14 +137,21 @@ void ArrivalPlan::pieceArrived(std::int64_t at, std::uint64_t count, bool follow
         bool agreed = false;
         if (following) {
             // Two pieces seen one after the other: their gap is the period itself.
-            if (period_ <= 0 || gap < 0.6 * period_) {
-                // The first gap seen, or pieces come more often than the plan thought: a
-                // coarser period would still fit many of the gaps and keep the looks a piece
-                // late, so the finer one is taken at once.
-                period_ = gap;
+            if (period_ <= 0) {
+                takePeriod(gap, true);
                 agreed = true;
+            } else if (gap < 0.6 * period_) {
+                // Pieces come more often than the plan thought, or one piece came in two. A
+                // coarser period would still fit many of the gaps and keep the looks a piece
+                // late, so a finer one seen twice in a row is taken at once.
+                if (std::fabs(gap - finer_) <= finer_ / 4) {
+                    takePeriod(gap, true);
+                    agreed = true;
+                } else {
+                    finer_ = gap;
+                }
             } else if (std::fabs(gap - period_) <= period_ / 4) {
-                period_ += 0.2 * (gap - period_);
+                takePeriod(gap, false);
                 agreed = true;
             }
             // A longer gap is a piece that did not come (the device paused): no judgement.
@@ -104,29 +162,37 @@ void ArrivalPlan::pieceArrived(std::int64_t at, std::uint64_t count, bool follow
             // whole number of them says nothing against the period.
             judged = periods <= 4;
             if (periods >= 1 && std::fabs(gap - periods * period_) <= period_ / 4) {
-                // A span of many periods measures their mean better than one gap does.
-                period_ += std::min(0.5, 0.1 * periods) * (gap / periods - period_);
+                takePeriod(gap / periods, false);
                 agreed = true;
             }
         }
         if (agreed) {
             disagreements_ = 0;
+            finer_ = 0;
         } else if (judged && ++disagreements_ >= 3) {
             // Three pieces in a row off the pace: the line changed its manner; learn it again.
             period_ = 0;
+            samples_ = 0;
             disagreements_ = 0;
         }
     }
-    if (!havePiece_ || at - rateAt_ > StaleMicros || count < rateCount_) {
-        rateAt_ = at;
-        rateCount_ = count;
-    } else if (at - rateAt_ >= 1'000'000) {
-        const double measured =
-            static_cast<double>(count - rateCount_) / static_cast<double>(at - rateAt_);
-        rate_ = rate_ > 0 ? (rate_ + measured) / 2 : measured;
-        rateAt_ = at;
-        rateCount_ = count;
+    // The rate over a span of seconds.
+    if (!haveReference_ || at - referenceAt_ > LongSpanMicros || count < referenceCount_) {
+        haveReference_ = true;
+        referenceAt_ = at;
+        referenceCount_ = count;
+    } else if (at - referenceAt_ >= 1'000'000) {
+        rate_ =
+            static_cast<double>(count - referenceCount_) / static_cast<double>(at - referenceAt_);
     }
+    if (offsetCount_ == 0 || count < clockBase_) {
+        clockBase_ = count;
+        offsetCount_ = 0;
+    }
+    offsets_[static_cast<std::size_t>(nextOffset_)] =
+        static_cast<double>(at) - static_cast<double>(count - clockBase_) / clockRate();
+    nextOffset_ = (nextOffset_ + 1) % Offsets;
+    offsetCount_ = std::min(offsetCount_ + 1, Offsets);
     havePiece_ = true;
     lastAt_ = at;
     lastCount_ = count;

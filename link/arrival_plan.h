@@ -17,6 +17,7 @@
 // and the counts (bytes since the port opened, those read plus those the driver holds).
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 namespace veltrace::link {
@@ -32,6 +33,8 @@ class ArrivalPlan {
     static constexpr int LooksBeforeCheck = 16;
     // A pace older than this is not trusted for a prediction (the line went quiet, HOLD...).
     static constexpr std::int64_t StaleMicros = 2'000'000;
+    // The longest span over which the rate is measured.
+    static constexpr std::int64_t LongSpanMicros = 5'000'000;
 
     // The line's time per character (start, data, parity and stop bits); 0 when unknown, in
     // which case the plan never predicts.
@@ -59,9 +62,29 @@ class ArrivalPlan {
     std::uint64_t lastCount_ = 0; // and the count with it
     double period_ = 0;           // time between pieces, 0 while unknown
     double rate_ = 0;             // bytes per microsecond measured, 0 while unknown
-    std::int64_t rateAt_ = 0;     // where the measurement of the rate began
-    std::uint64_t rateCount_ = 0;
+    // A piece seen a while ago: the span from it measures the rate.
+    bool haveReference_ = false;
+    std::int64_t referenceAt_ = 0;
+    std::uint64_t referenceCount_ = 0;
+    // The last periods measured (a gap between neighbours, or a span over its periods).
+    static constexpr int PeriodSamples = 15;
+    std::array<double, PeriodSamples> periods_{};
+    int samples_ = 0;
+    int nextSample_ = 0;
+    void takePeriod(double sample, bool restart);
+    // The byte clock: a line that streams without pause delivers its bytes at the rate, so
+    // the count a piece brings tells when it was sent. Each piece seen arriving gives the
+    // offset of that clock (its time less its count's share of the time), the least of the
+    // recent ones the clock's start.
+    static constexpr int Offsets = 6;
+    std::array<double, Offsets> offsets_{};
+    int offsetCount_ = 0;
+    int nextOffset_ = 0;
+    std::uint64_t clockBase_ = 0; // the count the offsets are counted from
+    double clockRate() const;
+    bool clockStart(double& start) const;
     int disagreements_ = 0;    // pieces in a row that fit no whole number of periods
+    double finer_ = 0;         // a gap between neighbours shorter than the period
     double early_ = 0;         // how much earlier than the margin the next look comes
     int looksSincePiece_ = 0;  // looks that found their bytes since a piece was seen
     double plannedCount_ = -1; // the count the planned look expected, -1 when it did not predict

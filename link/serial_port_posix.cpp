@@ -397,6 +397,7 @@ bool SerialPort::waitForBytes(std::size_t wanted, int timeoutMs) {
         ::close(watched);
         return true;
     }
+    // A negative time-out waits without a limit.
     const std::int64_t deadline = monotonicMicros() + std::int64_t{timeoutMs} * 1000;
     bool looked = false;
     bool following = false;
@@ -423,19 +424,22 @@ bool SerialPort::waitForBytes(std::size_t wanted, int timeoutMs) {
                 following = true;
             }
             if (complete || count < 0) {
+                // A line that cannot be asked any more has hung up: saying so lets the reader
+                // keep its pace instead of spinning on it.
                 ::close(watched);
-                return true;
+                return count >= 0;
             }
             // VMIN counts what the driver holds: one more than now ends the poll at the next
             // piece.
             setReadMinimum(*native_, held + 1);
         }
         const std::int64_t left = deadline - now;
-        if (left <= 0) {
+        if (timeoutMs >= 0 && left <= 0) {
             ::close(watched);
             return true;
         }
-        const WaitEnd end = waitReadable(watched, static_cast<int>((left + 999) / 1000));
+        const WaitEnd end =
+            waitReadable(watched, timeoutMs < 0 ? -1 : static_cast<int>((left + 999) / 1000));
         if (end == WaitEnd::HungUp) {
             ::close(watched);
             return false;
