@@ -1,11 +1,13 @@
 // Serial ports on POSIX termios.
 #include "link/serial_port.h"
 
+#include "link/arrival_plan.h"
 #include "link/idle_wait.h"
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <fcntl.h>
 #include <mutex>
@@ -24,7 +26,9 @@ struct SerialPort::Native {
     // The last read found nothing: the device is silent, not in the middle of a frame, so a
     // wait has no line time to sleep through first.
     bool quiet = false;
-    cc_t readMinimum = 1; // VMIN as last set: a wait changes it only when it has to
+    cc_t readMinimum = 1;        // VMIN as last set: a wait changes it only when it has to
+    std::uint64_t readTotal = 0; // bytes read since the port opened: the plan counts in these
+    ArrivalPlan plan;            // when the pieces of the line arrive
 };
 
 namespace {
@@ -236,14 +240,25 @@ void setReadMinimum(SerialPort::Native& native, std::size_t bytes) {
     }
 }
 
-// How long the line takes at least to carry `bytes` characters: start bit, data bits, parity
-// and stop bits each. 0 when the line's speed is not known (a port that refused configuration).
-long lineTimeMicros(const AppliedLineSettings& line, std::size_t bytes) {
+// The line's time per character in microseconds, 0 when its speed is not known.
+double characterMicros(const AppliedLineSettings& line) {
     if (!line.applied || line.baudRate == 0) {
         return 0;
     }
-    const long bits = 1 + line.dataBits + (line.parity == Parity::None ? 0 : 1) + line.stopBits;
-    return static_cast<long>(bytes) * bits * 1000000L / static_cast<long>(line.baudRate);
+    const double bits = 1 + line.dataBits + (line.parity == Parity::None ? 0 : 1) + line.stopBits;
+    return bits * 1e6 / static_cast<double>(line.baudRate);
+}
+
+std::int64_t monotonicMicros() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// What the driver holds; -1 when it cannot be asked.
+int heldBytes(int fd) {
+    int pending = 0;
+    return ioctl(fd, FIONREAD, &pending) == 0 ? pending : -1;
 }
 
 } // namespace
@@ -316,6 +331,7 @@ ReadResult SerialPort::readAvailable(std::span<std::uint8_t> buffer) {
         result.count += static_cast<std::size_t>(got);
     }
     native_->quiet = result.count == 0;
+    native_->readTotal += result.count;
     return result;
 }
 
@@ -337,50 +353,105 @@ void SerialPort::close() {
     }
 }
 
-// The wait for a frame's rest has two parts. First a plain sleep for as long as the line needs
-// to bring the missing bytes at its own character rate (they cannot be there sooner, and bytes
-// arriving meanwhile do not wake the thread: the driver wakes a reader at every piece it
-// receives, which is many times a frame). Then a poll with VMIN set to what is still missing,
-// which reports the descriptor readable only once that many bytes are there; so the poll ends
-// with the piece that brings the frame's last byte, however the line cuts the frame up.
+// The wait for a frame's rest has two parts. First a plain sleep until the plan expects the
+// piece that brings the frame's last byte (the driver wakes a reader in poll at every piece it
+// receives, which is many times a frame; during the sleep they wake nobody). Then, if the frame
+// is not complete by then, a watch: poll with VMIN set one above what the driver holds, so it
+// ends at each piece as it arrives, which tells the plan the pieces' true times, and ends for
+// good with the piece that brings the last byte. Either way the frame is read as soon as its
+// last byte is in, give or take the plan's margin.
 bool SerialPort::waitForBytes(std::size_t wanted, int timeoutMs) {
     const std::size_t wantedBytes = std::clamp<std::size_t>(wanted, 1, MaxReadMinimum);
     int watched = -1;
-    std::size_t missing = wantedBytes;
-    long lineMicros = 0;
+    std::int64_t now = monotonicMicros();
+    std::int64_t lookAt = now;
     {
         std::lock_guard lock(native_->lock);
         if (native_->fd < 0) {
             return false;
         }
-        int pending = 0;
-        if (ioctl(native_->fd, FIONREAD, &pending) == 0 && pending > 0) {
-            if (static_cast<std::size_t>(pending) >= wantedBytes) {
-                return true; // already there: the next read takes them
-            }
-            missing = wantedBytes - static_cast<std::size_t>(pending);
+        const int held = heldBytes(native_->fd);
+        if (held >= 0 && static_cast<std::size_t>(held) >= wantedBytes) {
+            return true; // already there: the next read takes them
         }
-        // VMIN counts what the driver holds, the bytes already there included.
-        setReadMinimum(*native_, wantedBytes);
-        lineMicros = native_->quiet ? 0 : lineTimeMicros(native_->applied, missing);
+        Native& native = *native_;
+        native.plan.setCharacterTime(characterMicros(native.applied));
+        if (native.quiet) {
+            // A silent device: nothing to predict, and what was learned is old by now.
+            native.plan.forget();
+        } else {
+            const std::uint64_t have =
+                native.readTotal + static_cast<std::uint64_t>(std::max(held, 0));
+            lookAt = native.plan.lookAt(now, have, native.readTotal + wantedBytes);
+        }
         // Our own descriptor of the port, so a close on another thread meanwhile can neither
         // pull it away nor let its number be reused under the wait. It shares the open file and
         // so its lock: the port is free again once the wait ends, which the close brings about
         // at once by waking it.
-        watched = fcntl(native_->fd, F_DUPFD_CLOEXEC, 0);
+        watched = fcntl(native.fd, F_DUPFD_CLOEXEC, 0);
     }
     if (watched < 0) {
         return false;
     }
-    // A little short of the line's time, so a device whose clock runs a few per cent fast still
-    // finds the poll waiting for its last byte rather than the sleep.
-    if (sleepUnlessWoken(lineMicros - lineMicros / 16)) {
+    if (sleepUnlessWoken(static_cast<long>(lookAt - now))) {
         ::close(watched);
         return true;
     }
-    const WaitEnd end = waitReadable(watched, timeoutMs);
-    ::close(watched);
-    return end != WaitEnd::HungUp;
+    // A negative time-out waits without a limit.
+    const std::int64_t deadline = monotonicMicros() + std::int64_t{timeoutMs} * 1000;
+    bool looked = false;
+    bool following = false;
+    bool pieceArrived = false;
+    for (;;) {
+        now = monotonicMicros();
+        std::size_t held = 0;
+        {
+            std::lock_guard lock(native_->lock);
+            if (native_->fd < 0) {
+                // Closed meanwhile: the close woke this wait.
+                ::close(watched);
+                return true;
+            }
+            const int count = heldBytes(watched);
+            held = static_cast<std::size_t>(std::max(count, 0));
+            const std::uint64_t total = native_->readTotal + held;
+            const bool complete = held >= wantedBytes;
+            if (!looked) {
+                native_->plan.looked(complete, total);
+                looked = true;
+            } else if (pieceArrived) {
+                native_->plan.pieceArrived(now, total, following);
+                following = true;
+            }
+            if (complete || count < 0) {
+                // A line that cannot be asked any more has hung up: saying so lets the reader
+                // keep its pace instead of spinning on it.
+                ::close(watched);
+                return count >= 0;
+            }
+            // VMIN counts what the driver holds: one more than now ends the poll at the next
+            // piece.
+            setReadMinimum(*native_, held + 1);
+        }
+        const std::int64_t left = deadline - now;
+        if (timeoutMs >= 0 && left <= 0) {
+            ::close(watched);
+            return true;
+        }
+        const WaitEnd end =
+            waitReadable(watched, timeoutMs < 0 ? -1 : static_cast<int>((left + 999) / 1000));
+        if (end == WaitEnd::HungUp) {
+            ::close(watched);
+            return false;
+        }
+        if (end == WaitEnd::Quiet) {
+            // Woken, or the device fell silent in the middle of a frame: either way the
+            // reader looks again now; a silent device's next wait has no line time to sleep.
+            ::close(watched);
+            return true;
+        }
+        pieceArrived = true;
+    }
 }
 
 bool SerialPort::isOpen() const {

@@ -32,7 +32,7 @@ veltrace_windows_tests(tests_measure
     SOURCES measure/measure_test.cpp
     LIBRARIES veltrace_measure veltrace_link veltrace_display)
 veltrace_windows_tests(tests_link
-    SOURCES link/decoder_test.cpp link/settings_decoding_test.cpp
+    SOURCES link/decoder_test.cpp link/settings_decoding_test.cpp link/arrival_plan_test.cpp
             windows/serial_port_win32_test.cpp
     LIBRARIES veltrace_link)
 veltrace_windows_tests(tests_app

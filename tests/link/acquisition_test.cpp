@@ -636,6 +636,32 @@ TEST_F(AcquisitionThreadedWait, AFrameArrivingInPiecesIsReadOnceWithItsLastByte)
     expectShows(recorder.at(1), b);
 }
 
+// A stream of frames cut into pieces that do not respect the frames' borders, as an adapter
+// or the simulator delivers it: the wait sleeps through pieces on its own prediction, and must
+// still end each frame's wait only once its last byte is there, never in between.
+TEST_F(AcquisitionThreadedWait, AStreamInPiecesIsReadOnceAFrameWithEveryFrameInOrder) {
+    startWorker(counted);
+    const std::vector<FrameSpec> specs = {frameA(), frameB(), frameC()};
+    constexpr std::size_t Frames = 24;
+    Bytes stream;
+    for (std::size_t i = 0; i < Frames; ++i) {
+        const Bytes frame = specs[i % specs.size()].bytes();
+        stream.insert(stream.end(), frame.begin(), frame.end());
+    }
+    const std::size_t readsBefore = counted->readsWithBytes();
+    sendInPieces(stream, 22, 10);
+    ASSERT_TRUE(waitUntil([this] { return recorder.count() == Frames; }));
+    toolkit::pause(50);
+    ASSERT_EQ(recorder.count(), Frames);
+    for (std::size_t i = 0; i < Frames; ++i) {
+        SCOPED_TRACE(i);
+        expectShows(recorder.at(i), specs[i % specs.size()]);
+    }
+    // About one read a frame (the stream's first frame may take two, and a stale wake one
+    // more): a wait that ended before its frame was complete would read at every piece.
+    EXPECT_LE(counted->readsWithBytes() - readsBefore, Frames + 3);
+}
+
 TEST_F(AcquisitionThreadedWait, BurstsAndSingleBytesGiveTheSameFramesAsWholeFrames) {
     startWorker(counted);
     const FrameSpec a = frameA(), b = frameB(), c = frameC();

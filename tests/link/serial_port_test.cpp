@@ -309,6 +309,13 @@ TEST_F(PortClose, ThePortClosesWhenItsLastHolderLetsGo) {
 
 class PortIdleWaitThreaded : public SerialFixture {
   protected:
+    void SetUp() override {
+        SerialFixture::SetUp();
+        // A port closed by an earlier test in this process left its wake behind; it would end
+        // the first wait here early, as it is meant to end one stale wait.
+        sleepUnlessWoken(1000);
+    }
+
     // Runs `wait` on a thread of its own; each check below says what must end it. Should it not
     // end (the fault under test), `release` ends it so that the test fails instead of hanging.
     void startWait(std::function<void()> wait) {
