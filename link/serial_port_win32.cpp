@@ -13,6 +13,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <mutex>
 
 namespace veltrace::link {
@@ -22,6 +23,9 @@ struct SerialPort::Native {
     // Held for a whole wait: a close wakes the wait and takes this before it closes the handle,
     // so the handle never goes (nor its number is reused) under a pending WaitCommEvent.
     std::mutex waitLock;
+    // Set by a close before it wakes the wait: the reader, woken, could otherwise take the wait
+    // lock again before the close does and begin a new wait that nothing wakes.
+    std::atomic<bool> closing{false};
     HANDLE handle = INVALID_HANDLE_VALUE;
     HANDLE ioEvent = nullptr; // for the overlapped calls, all made by the one reading thread
     std::string portName;
@@ -29,6 +33,11 @@ struct SerialPort::Native {
     // The last read found nothing: the device is silent, not in the middle of a frame, so a
     // wait has no line time to sleep through first.
     bool quiet = false;
+    // The driver ended a wait for EV_RXCHAR as aborted that nobody asked to end (Wine does so on
+    // a line that answers no modem status): from then on the waits look at the queue after
+    // pauses instead, which costs a few wake-ups, where giving up each wait would cost the
+    // reader's plain cycle at a hundred a second.
+    bool noCharacterEvents = false;
 };
 
 namespace {
@@ -251,6 +260,7 @@ void SerialPort::clearErrors() {
 
 void SerialPort::close() {
     // A wait in progress ends at the wake and lets go of the handle.
+    native_->closing = true;
     wakeIdleWaits();
     std::lock_guard waiting(native_->waitLock);
     std::lock_guard lock(native_->lock);
@@ -270,6 +280,9 @@ void SerialPort::close() {
 bool SerialPort::waitForBytes(std::size_t wanted, int timeoutMs) {
     const std::size_t wantedBytes = std::max<std::size_t>(wanted, 1);
     std::unique_lock waiting(native_->waitLock);
+    if (native_->closing) {
+        return false;
+    }
     HANDLE handle = INVALID_HANDLE_VALUE;
     HANDLE ioEvent = nullptr;
     DWORD sleepMs = 0;
@@ -325,6 +338,10 @@ bool SerialPort::waitForBytes(std::size_t wanted, int timeoutMs) {
             }
         }
         heldBefore = held;
+        if (native_->noCharacterEvents) {
+            pauseMs = std::max<DWORD>(lineTimeMs(native_->applied, wantedBytes - held), 2);
+            continue;
+        }
         DWORD events = 0;
         DWORD ignored = 0;
         OVERLAPPED overlapped{};
@@ -337,12 +354,22 @@ bool SerialPort::waitForBytes(std::size_t wanted, int timeoutMs) {
             continue; // count again
         }
         if (GetLastError() != ERROR_IO_PENDING) {
+            if (GetLastError() == ERROR_OPERATION_ABORTED) {
+                native_->noCharacterEvents = true;
+                continue;
+            }
             return false;
         }
         const HANDLE objects[2] = {ioEvent, wake};
         const DWORD ended = countedWait(wake != nullptr ? 2 : 1, objects, left);
         if (ended == WAIT_OBJECT_0) {
             if (!GetOverlappedResult(handle, &overlapped, &ignored, FALSE)) {
+                // Not our doing: a close waits for this wait to end, and a wake ends it here
+                // before the driver's result is asked for.
+                if (GetLastError() == ERROR_OPERATION_ABORTED) {
+                    native_->noCharacterEvents = true;
+                    continue;
+                }
                 return false;
             }
             std::size_t now = 0;

@@ -25,6 +25,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -272,6 +273,33 @@ TEST(SerialLine, EveryReturnFromAWaitsSystemCallIsCountedAndNoOtherLook) {
     EXPECT_TRUE(port->waitForBytes(3, 1000));
     EXPECT_EQ(link::waitReturns(), before);
     EXPECT_EQ(readBytes(*port, 3).size(), 3u);
+}
+
+// Wine ends a wait for EV_RXCHAR on this line as aborted within milliseconds (a pseudo-terminal
+// answers no modem status). The wait must not give up on that: a reader whose waits fail falls
+// back to its plain cycle and spins at a hundred looks a second on a silent port.
+TEST(SerialLine, ASilentLineIsWaitedOnUntilTheLimitAndBytesStillEndTheWait) {
+    const auto port = openLine();
+    ASSERT_NE(port, nullptr);
+    std::uint8_t buffer[1024];
+    port->readAvailable(buffer);
+    WaitForSingleObject(static_cast<HANDLE>(link::idleWakeEvent()), 0);
+    for (int i = 0; i < 3; ++i) {
+        const ULONGLONG start = GetTickCount64();
+        EXPECT_TRUE(port->waitForBytes(138, 300)) << "wait " << i;
+        EXPECT_GE(GetTickCount64() - start, 250u) << "wait " << i << " ended early";
+    }
+    // Bytes that come during such a wait still end it, long before its limit.
+    std::thread sender([] {
+        Sleep(100);
+        askFarSide("send 0102030405");
+    });
+    const ULONGLONG start = GetTickCount64();
+    EXPECT_TRUE(port->waitForBytes(5, 5000));
+    const ULONGLONG took = GetTickCount64() - start;
+    sender.join();
+    EXPECT_LT(took, 2500u);
+    EXPECT_EQ(readBytes(*port, 5).size(), 5u);
 }
 
 TEST(SerialLine, FramesFromTheLineAreDecodedAndAVanishedFarSideEndsNothing) {
