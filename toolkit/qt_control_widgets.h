@@ -1,0 +1,66 @@
+// The two Qt widgets that change with every frame: the picture display and the value text. Both
+// paint their own background (they are opaque to Qt), so a change repaints only what changed
+// inside them: not the window behind them, not their sunken edge, not the rest of the picture.
+// What they show is pixel for pixel what a QLabel with the same frame, text or pixmap shows.
+#pragma once
+
+#include "toolkit/toolkit.h"
+
+#include <QFrame>
+#include <QImage>
+#include <QLabel>
+#include <QRegion>
+
+#include <memory>
+
+class QPaintEvent;
+class QMouseEvent;
+
+namespace veltrace::toolkit::qt {
+
+// The parts of two pictures of the same size that differ, in bands of BandWidth columns: each
+// band's rows from the first that differs to the last. Empty when they are the same.
+QRegion changedRegion(const Image& before, const Image& after);
+
+// Our RGB picture converted into `into` (32-bit, the format the window's backing store paints
+// fastest), only inside `area`.
+void convertArea(const Image& picture, QImage& into, const QRegion& area);
+
+// Shows a picture at the top left of its contents (two pixels in with the sunken edge);
+// reports clicks and double clicks as program events.
+class PictureDisplay : public QFrame {
+  public:
+    PictureDisplay(int number, int window, QWidget* parent);
+
+    // Shows the picture (null: nothing inside the edge). Converts and repaints only the columns
+    // and rows where it differs from the picture on show.
+    void showPicture(std::shared_ptr<const Image> picture, Handle handle);
+
+    // The picture it shows (0: none).
+    Handle shown() const { return shown_; }
+
+  protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
+  private:
+    int number_;
+    int window_;
+    Handle shown_ = 0;
+    // The picture on show and its conversion: `converted_` always holds exactly `picture_`.
+    std::shared_ptr<const Image> picture_;
+    QImage converted_;
+};
+
+// A static text in a sunken edge. A QLabel (the program's tests and the record read its text),
+// but painted without re-drawing its edge or the window behind it when only its text changed.
+class ValueTextLabel : public QLabel {
+  public:
+    explicit ValueTextLabel(QWidget* parent);
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+};
+
+} // namespace veltrace::toolkit::qt
