@@ -13,7 +13,6 @@
 #include <algorithm>
 #include <cstring>
 #include <utility>
-#include <vector>
 
 namespace veltrace::toolkit::qt {
 
@@ -22,6 +21,9 @@ namespace {
 // Columns per band of changedRegion: narrow enough that a band follows a few spectrum lines or a
 // stretch of trace, wide enough that the comparison stays a handful of memcmp calls a row.
 constexpr int BandWidth = 64;
+
+// Qt's raster engine hands the rows of a drawing with 96 rows or more to its thread pool.
+constexpr int StripRows = 64;
 
 bool validPicture(const Image& picture) {
     return picture.width > 0 && picture.height > 0 &&
@@ -36,52 +38,32 @@ QRegion changedRegion(const Image& before, const Image& after) {
         return QRegion(0, 0, std::max(0, after.width), std::max(0, after.height));
     }
     const int width = after.width;
-    const int bands = (width + BandWidth - 1) / BandWidth;
+    const int height = after.height;
     const std::size_t rowBytes = static_cast<std::size_t>(width) * 3;
-    // Each band's first and last row that differ; first > last: none.
-    std::vector<std::pair<int, int>> rows(static_cast<std::size_t>(bands), {after.height, -1});
-    for (int y = 0; y < after.height; ++y) {
-        const std::uint8_t* a = before.rgb.data() + rowBytes * static_cast<std::size_t>(y);
-        const std::uint8_t* b = after.rgb.data() + rowBytes * static_cast<std::size_t>(y);
-        if (std::memcmp(a, b, rowBytes) == 0) {
+    QRegion changed;
+    for (int left = 0; left < width; left += BandWidth) {
+        const auto offset = static_cast<std::size_t>(left) * 3;
+        const auto bytes = static_cast<std::size_t>(std::min(BandWidth, width - left)) * 3;
+        const auto differs = [&](int y) {
+            const std::size_t at = rowBytes * static_cast<std::size_t>(y) + offset;
+            return std::memcmp(before.rgb.data() + at, after.rgb.data() + at, bytes) != 0;
+        };
+        // From the top and from the bottom to the first row that differs: the rows compared
+        // are only those that stay the same above and below what changed.
+        int first = 0;
+        while (first < height && !differs(first)) {
+            ++first;
+        }
+        if (first == height) {
             continue;
         }
-        for (int band = 0; band < bands; ++band) {
-            const int left = band * BandWidth;
-            const auto offset = static_cast<std::size_t>(left) * 3;
-            const auto bytes = static_cast<std::size_t>(std::min(BandWidth, width - left)) * 3;
-            if (std::memcmp(a + offset, b + offset, bytes) != 0) {
-                auto& [first, last] = rows[static_cast<std::size_t>(band)];
-                first = std::min(first, y);
-                last = y;
-            }
+        int last = height - 1;
+        while (last > first && !differs(last)) {
+            --last;
         }
-    }
-    QRegion changed;
-    for (int band = 0; band < bands; ++band) {
-        const auto [first, last] = rows[static_cast<std::size_t>(band)];
-        if (first <= last) {
-            const int left = band * BandWidth;
-            changed += QRect(left, first, std::min(BandWidth, width - left), last - first + 1);
-        }
+        changed += QRect(left, first, std::min(BandWidth, width - left), last - first + 1);
     }
     return changed;
-}
-
-void convertArea(const Image& picture, QImage& into, const QRegion& area) {
-    const QRect bounds(0, 0, picture.width, picture.height);
-    for (const QRect& part : area) {
-        const QRect rect = part & bounds & into.rect();
-        for (int y = rect.top(); y <= rect.bottom(); ++y) {
-            const std::uint8_t* source =
-                picture.rgb.data() +
-                (static_cast<std::size_t>(y) * picture.width + rect.left()) * 3;
-            auto* target = reinterpret_cast<QRgb*>(into.scanLine(y)) + rect.left();
-            for (int x = 0; x < rect.width(); ++x, source += 3) {
-                target[x] = qRgb(source[0], source[1], source[2]);
-            }
-        }
-    }
 }
 
 PictureDisplay::PictureDisplay(int number, int window, QWidget* parent)
@@ -95,36 +77,29 @@ void PictureDisplay::showPicture(std::shared_ptr<const Image> picture, Handle ha
     if (!picture || !validPicture(*picture)) {
         if (picture_) {
             picture_.reset();
-            converted_ = QImage();
+            view_ = QImage();
             update();
-        }
-        return;
-    }
-    QRegion changed;
-    if (picture_ && converted_.width() == picture->width &&
-        converted_.height() == picture->height) {
-        changed = changedRegion(*picture_, *picture);
-    } else {
-        converted_ = QImage(picture->width, picture->height, QImage::Format_RGB32);
-        if (converted_.isNull()) {
-            picture_.reset();
-            update();
-            return;
-        }
-        changed = QRegion(converted_.rect());
-        update(); // the whole display: the size of what it shows changed
-    }
-    convertArea(*picture, converted_, changed);
-    picture_ = std::move(picture);
-    if (changed.isEmpty()) {
-        // The same pixels are on the screen already; the picture counts as shown now.
-        if (shown_ != 0) {
-            detail::picturePainted(shown_);
         }
         return;
     }
     const QRect contents = contentsRect();
-    update(changed.translated(contents.topLeft()) & contents);
+    QRegion changed;
+    if (picture_ && picture_->width == picture->width && picture_->height == picture->height) {
+        changed = changedRegion(*picture_, *picture).translated(contents.topLeft()) & contents;
+    } else {
+        changed = QRegion(contents); // what it shows changed size
+    }
+    picture_ = std::move(picture);
+    // Our rows have no padding: the stride is exactly three bytes per pixel. The view shares the
+    // picture's pixels, which never change while it is on show.
+    view_ = QImage(picture_->rgb.data(), picture_->width, picture_->height, 3 * picture_->width,
+                   QImage::Format_RGB888);
+    if (changed.isEmpty()) {
+        // The same pixels are on the screen already; the picture counts as shown now.
+        detail::picturePainted(shown_);
+        return;
+    }
+    update(changed);
 }
 
 void PictureDisplay::mousePressEvent(QMouseEvent* event) {
@@ -147,7 +122,7 @@ void PictureDisplay::paintEvent(QPaintEvent* event) {
     const QRect contents = contentsRect();
     const QRect area = event->rect();
     const QRect picture =
-        converted_.isNull() ? QRect() : QRect(contents.topLeft(), converted_.size()) & contents;
+        view_.isNull() ? QRect() : QRect(contents.topLeft(), view_.size()) & contents;
     // What the picture does not cover shows the window's background, as behind a QLabel.
     if (!picture.contains(area)) {
         painter.fillRect(area, palette().brush(QPalette::Window));
@@ -156,8 +131,16 @@ void PictureDisplay::paintEvent(QPaintEvent* event) {
         }
     }
     if (!picture.isEmpty()) {
-        const QRect target = picture & area;
-        painter.drawImage(target, converted_, target.translated(-contents.topLeft()));
+        // In strips small enough that Qt converts each on this thread: a larger one it splits
+        // among its pool's threads, waking two more threads for every picture.
+        for (const QRect& part : event->region()) {
+            const QRect target = picture & part;
+            for (int top = target.top(); top <= target.bottom(); top += StripRows) {
+                const QRect strip(target.left(), top, target.width(),
+                                  std::min(StripRows, target.bottom() + 1 - top));
+                painter.drawImage(strip.topLeft(), view_, strip.translated(-contents.topLeft()));
+            }
+        }
     }
     if (shown_ != 0) {
         detail::picturePainted(shown_);

@@ -22,18 +22,14 @@ namespace veltrace::toolkit::qt {
 // band's rows from the first that differs to the last. Empty when they are the same.
 QRegion changedRegion(const Image& before, const Image& after);
 
-// Our RGB picture converted into `into` (32-bit, the format the window's backing store paints
-// fastest), only inside `area`.
-void convertArea(const Image& picture, QImage& into, const QRegion& area);
-
 // Shows a picture at the top left of its contents (two pixels in with the sunken edge);
 // reports clicks and double clicks as program events.
 class PictureDisplay : public QFrame {
   public:
     PictureDisplay(int number, int window, QWidget* parent);
 
-    // Shows the picture (null: nothing inside the edge). Converts and repaints only the columns
-    // and rows where it differs from the picture on show.
+    // Shows the picture (null: nothing inside the edge). Repaints only the columns and rows
+    // where it differs from the picture on show.
     void showPicture(std::shared_ptr<const Image> picture, Handle handle);
 
     // The picture it shows (0: none).
@@ -48,9 +44,9 @@ class PictureDisplay : public QFrame {
     int number_;
     int window_;
     Handle shown_ = 0;
-    // The picture on show and its conversion: `converted_` always holds exactly `picture_`.
+    // The picture on show, and a QImage over its pixels for painting.
     std::shared_ptr<const Image> picture_;
-    QImage converted_;
+    QImage view_;
 };
 
 // A static text in a sunken edge. A QLabel (the program's tests and the record read its text),

@@ -274,25 +274,5 @@ TEST(ChangedRegion, CoversEveryDifferenceInBandsAndNothingElse) {
     EXPECT_EQ(qt::changedRegion(before, other), QRegion(0, 0, 200, 49));
 }
 
-TEST(ConvertArea, ConvertsInsideTheAreaOnly) {
-    Image picture;
-    picture.width = 4;
-    picture.height = 3;
-    for (int i = 0; i < 12; ++i) {
-        picture.rgb.insert(picture.rgb.end(), {std::uint8_t(i), std::uint8_t(2 * i), 200});
-    }
-    QImage into(4, 3, QImage::Format_RGB32);
-    into.fill(qRgb(1, 2, 3));
-    qt::convertArea(picture, into, QRegion(1, 1, 2, 5)); // reaches beyond the picture
-    for (int y = 0; y < 3; ++y) {
-        for (int x = 0; x < 4; ++x) {
-            const int i = y * 4 + x;
-            const QRgb expected =
-                (x >= 1 && x <= 2 && y >= 1) ? qRgb(i, 2 * i, 200) : qRgb(1, 2, 3);
-            EXPECT_EQ(into.pixel(x, y), expected) << x << "," << y;
-        }
-    }
-}
-
 } // namespace
 } // namespace veltrace::toolkit
