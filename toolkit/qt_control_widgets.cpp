@@ -4,6 +4,7 @@
 #include "toolkit/control_record.h"
 #include "toolkit/qt_internal.h"
 
+#include <QBackingStore>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
@@ -151,28 +152,73 @@ ValueTextLabel::ValueTextLabel(QWidget* parent) : QLabel(parent) {
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
+void ValueTextLabel::changeEvent(QEvent* event) {
+    // Pixels painted with another palette, font or style are not what it would paint now.
+    rendered_.clear();
+    QLabel::changeEvent(event);
+}
+
+void ValueTextLabel::resizeEvent(QResizeEvent* event) {
+    rendered_.clear();
+    QLabel::resizeEvent(event);
+}
+
+// The window's own pixels, where this widget paints into them: Qt paints a widget into its
+// window's backing store, one 32-bit image. Null where that is not so (then nothing is kept).
+const QImage* ValueTextLabel::windowPixels() const {
+    QBackingStore* store = window()->backingStore();
+    QPaintDevice* device = store != nullptr ? store->paintDevice() : nullptr;
+    if (device == nullptr || device->devType() != QInternal::Image) {
+        return nullptr;
+    }
+    const auto* image = static_cast<const QImage*>(device);
+    return image->devicePixelRatio() == 1.0 ? image : nullptr;
+}
+
 // QLabel's own painting of a plain text, but the edge only where the area reaches it and the
-// background filled here rather than by the window behind.
+// background filled here rather than by the window behind. A text shown before in the last few
+// is put back from the pixels it was painted as.
 void ValueTextLabel::paintEvent(QPaintEvent* event) {
+    const QRect contents = contentsRect();
+    const QString shown = text();
     QPainter painter(this);
     const QRect area = event->rect();
+    if (contents.contains(area)) {
+        for (auto kept = rendered_.begin(); kept != rendered_.end(); ++kept) {
+            if (kept->text == shown) {
+                painter.drawImage(contents.topLeft(), kept->pixels);
+                std::rotate(rendered_.begin(), kept, kept + 1);
+                return;
+            }
+        }
+    }
     painter.fillRect(area, palette().brush(QPalette::Window));
-    const QRect contents = contentsRect();
     if (!contents.contains(area)) {
         drawFrame(&painter);
     }
-    const QString shown = text();
-    if (shown.isEmpty()) {
-        return;
+    if (!shown.isEmpty()) {
+        const bool rightToLeft = shown.isRightToLeft();
+        const int flags = static_cast<int>(QStyle::visualAlignment(
+                              rightToLeft ? Qt::RightToLeft : Qt::LeftToRight, alignment())) |
+                          (rightToLeft ? Qt::TextForceRightToLeft : Qt::TextForceLeftToRight);
+        QStyleOption option;
+        option.initFrom(this);
+        style()->drawItemText(&painter, contents, flags, option.palette, isEnabled(), shown,
+                              foregroundRole());
     }
-    const bool rightToLeft = shown.isRightToLeft();
-    const int flags = static_cast<int>(QStyle::visualAlignment(
-                          rightToLeft ? Qt::RightToLeft : Qt::LeftToRight, alignment())) |
-                      (rightToLeft ? Qt::TextForceRightToLeft : Qt::TextForceLeftToRight);
-    QStyleOption option;
-    option.initFrom(this);
-    style()->drawItemText(&painter, contents, flags, option.palette, isEnabled(), shown,
-                          foregroundRole());
+    painter.end();
+    // Keep what was just painted, when all of the inside was.
+    if ((QRegion(contents) - event->region()).isEmpty()) {
+        if (const QImage* pixels = windowPixels()) {
+            const QRect inWindow(mapTo(window(), contents.topLeft()), contents.size());
+            if (pixels->rect().contains(inWindow)) {
+                if (rendered_.size() >= RenderedTexts) {
+                    rendered_.pop_back();
+                }
+                rendered_.insert(rendered_.begin(), Rendered{shown, pixels->copy(inWindow)});
+            }
+        }
+    }
 }
 
 } // namespace veltrace::toolkit::qt

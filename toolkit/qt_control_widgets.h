@@ -11,10 +11,14 @@
 #include <QLabel>
 #include <QRegion>
 
+#include <cstddef>
 #include <memory>
+#include <vector>
 
-class QPaintEvent;
+class QEvent;
 class QMouseEvent;
+class QPaintEvent;
+class QResizeEvent;
 
 namespace veltrace::toolkit::qt {
 
@@ -50,13 +54,28 @@ class PictureDisplay : public QFrame {
 };
 
 // A static text in a sunken edge. A QLabel (the program's tests and the record read its text),
-// but painted without re-drawing its edge or the window behind it when only its text changed.
+// but painted without re-drawing its edge or the window behind it when only its text changed,
+// and a text painted a moment before is put back from its pixels instead of laid out again.
 class ValueTextLabel : public QLabel {
   public:
     explicit ValueTextLabel(QWidget* parent);
 
   protected:
     void paintEvent(QPaintEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+  private:
+    const QImage* windowPixels() const;
+
+    // The last texts painted whole, most recent first, with the pixels of the inside they were
+    // painted as: measured values often come back to a value shown a few frames before.
+    static constexpr std::size_t RenderedTexts = 6;
+    struct Rendered {
+        QString text;
+        QImage pixels;
+    };
+    std::vector<Rendered> rendered_;
 };
 
 } // namespace veltrace::toolkit::qt

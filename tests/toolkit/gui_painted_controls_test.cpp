@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QImage>
 #include <QLabel>
+#include <QPalette>
 #include <QPixmap>
 #include <QScreen>
 #include <QWidget>
@@ -118,12 +119,13 @@ TEST_F(PaintedControls, ValueTextShowsWhatAQLabelShowsAfterEveryChange) {
     const QRect referenceAt = rectInWindow(reference);
 
     // Longer and shorter texts in turn, so a text that does not fully cover the one before
-    // shows whether the old pixels were painted over; the last ones overflow the field.
+    // shows whether the old pixels were painted over; some come back (the control puts those
+    // back from the pixels it painted them as); the last ones overflow the field.
     const std::vector<std::string> texts = {
-        "5.00mV", "2\xB5s", "---",   "123.4Hz",
-        "",       "-1.25V", "88.8%", "a text far wider than its field",
-        "1\r2",   "CH1"};
-    for (const std::string& text : texts) {
+        "5.00mV", "2\xB5s", "5.00mV", "---",    "123.4Hz", "5.00mV",
+        "",       "-1.25V", "88.8%",  "-1.25V", "88.8%",   "a text far wider than its field",
+        "1\r2",   "CH1",    "2\xB5s", "---",    "1\r2"};
+    const auto showBoth = [&](const std::string& text) {
         controlTextSet(17, text);
         QString shown = QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
         shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
@@ -134,11 +136,23 @@ TEST_F(PaintedControls, ValueTextShowsWhatAQLabelShowsAfterEveryChange) {
             // Edge, background and the text's own colours at the least.
             EXPECT_GT(colours(pixels, shownAt.adjusted(2, 2, -2, -2)), 2) << text;
         }
+    };
+    for (const std::string& text : texts) {
+        showBoth(text);
     }
 
     // A whole repaint (the window uncovered) paints edge and background itself.
     access::windowWidget(0)->update();
     EXPECT_EQ(differences(windowPixels(), shownAt, referenceAt), 0);
+
+    // Texts shown before, in other colours: none of the pixels kept from before may come back.
+    QPalette palette = access::windowWidget(0)->palette();
+    palette.setColor(QPalette::Window, QColor(200, 230, 255));
+    palette.setColor(QPalette::WindowText, QColor(120, 0, 0));
+    access::windowWidget(0)->setPalette(palette);
+    for (const char* text : {"CH1", "5.00mV", "---"}) {
+        showBoth(text);
+    }
 }
 
 TEST_F(PaintedControls, PictureDisplayShowsWhatAQLabelShowsAfterEveryPicture) {
