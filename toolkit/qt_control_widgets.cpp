@@ -148,24 +148,24 @@ void PictureDisplay::paintEvent(QPaintEvent* event) {
     }
 }
 
-ValueTextLabel::ValueTextLabel(QWidget* parent) : QLabel(parent) {
+PaintedLabel::PaintedLabel(QWidget* parent) : QLabel(parent) {
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
-void ValueTextLabel::changeEvent(QEvent* event) {
+void PaintedLabel::changeEvent(QEvent* event) {
     // Pixels painted with another palette, font or style are not what it would paint now.
     rendered_.clear();
     QLabel::changeEvent(event);
 }
 
-void ValueTextLabel::resizeEvent(QResizeEvent* event) {
+void PaintedLabel::resizeEvent(QResizeEvent* event) {
     rendered_.clear();
     QLabel::resizeEvent(event);
 }
 
 // The window's own pixels, where this widget paints into them: Qt paints a widget into its
 // window's backing store, one 32-bit image. Null where that is not so (then nothing is kept).
-const QImage* ValueTextLabel::windowPixels() const {
+const QImage* PaintedLabel::windowPixels() const {
     QBackingStore* store = window()->backingStore();
     QPaintDevice* device = store != nullptr ? store->paintDevice() : nullptr;
     if (device == nullptr || device->devType() != QInternal::Image) {
@@ -175,10 +175,10 @@ const QImage* ValueTextLabel::windowPixels() const {
     return image->devicePixelRatio() == 1.0 ? image : nullptr;
 }
 
-// QLabel's own painting of a plain text, but the edge only where the area reaches it and the
-// background filled here rather than by the window behind. A text shown before in the last few
+// QLabel's own painting of a plain text, but the edge (if any) only where the area reaches it and
+// the background filled here rather than by the window behind. A text shown before in the last few
 // is put back from the pixels it was painted as.
-void ValueTextLabel::paintEvent(QPaintEvent* event) {
+void PaintedLabel::paintEvent(QPaintEvent* event) {
     const QRect contents = contentsRect();
     const QString shown = text();
     QPainter painter(this);
@@ -200,6 +200,7 @@ void ValueTextLabel::paintEvent(QPaintEvent* event) {
         const bool rightToLeft = shown.isRightToLeft();
         const int flags = static_cast<int>(QStyle::visualAlignment(
                               rightToLeft ? Qt::RightToLeft : Qt::LeftToRight, alignment())) |
+                          (wordWrap() ? Qt::TextWordWrap : 0) |
                           (rightToLeft ? Qt::TextForceRightToLeft : Qt::TextForceLeftToRight);
         QStyleOption option;
         option.initFrom(this);

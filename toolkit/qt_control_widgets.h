@@ -1,4 +1,4 @@
-// The two Qt widgets that change with every frame: the picture display and the value text. Both
+// The Qt widgets that change with every frame: the picture display and the static texts. All
 // paint their own background (they are opaque to Qt), so a change repaints only what changed
 // inside them: not the window behind them, not their sunken edge, not the rest of the picture.
 // What they show is pixel for pixel what a QLabel with the same frame, text or pixmap shows.
@@ -53,12 +53,13 @@ class PictureDisplay : public QFrame {
     QImage view_;
 };
 
-// A static text in a sunken edge. A QLabel (the program's tests and the record read its text),
-// but painted without re-drawing its edge or the window behind it when only its text changed,
-// and a text painted a moment before is put back from its pixels instead of laid out again.
-class ValueTextLabel : public QLabel {
+// A static text, plain or in a sunken edge (the value text). A QLabel (the program's tests and
+// the record read its text), but painted without re-drawing its edge or the window behind it
+// when only its text changed, and a text painted a moment before is put back from its pixels
+// instead of laid out again.
+class PaintedLabel : public QLabel {
   public:
-    explicit ValueTextLabel(QWidget* parent);
+    explicit PaintedLabel(QWidget* parent);
 
   protected:
     void paintEvent(QPaintEvent* event) override;

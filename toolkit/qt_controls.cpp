@@ -247,7 +247,7 @@ void labelCreate(int number, int x, int y, int w, int h, const std::string& capt
     if (parent == nullptr) {
         return;
     }
-    auto* label = new QLabel(parent);
+    auto* label = new qt::PaintedLabel(parent);
     label->setTextFormat(Qt::PlainText);
     label->setWordWrap(true);
     label->setAlignment((centred != 0 ? Qt::AlignHCenter : Qt::AlignLeft) | Qt::AlignTop);
@@ -260,7 +260,7 @@ void valueTextCreate(int number, int x, int y, int w, int h) {
     if (parent == nullptr) {
         return;
     }
-    auto* label = new qt::ValueTextLabel(parent);
+    auto* label = new qt::PaintedLabel(parent);
     label->setTextFormat(Qt::PlainText);
     label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     label->setLineWidth(2);

@@ -155,6 +155,40 @@ TEST_F(PaintedControls, ValueTextShowsWhatAQLabelShowsAfterEveryChange) {
     }
 }
 
+TEST_F(PaintedControls, LabelShowsWhatAQLabelShowsAfterEveryChange) {
+    // Left and centred, as the program makes them; the texts wrap, break lines and come back.
+    for (const int centred : {0, 1}) {
+        const int number = 63 + centred;
+        labelCreate(number, 10, 40 + 80 * centred, 150, 60, "", centred);
+        QWidget* control = access::controlWidget(number);
+        ASSERT_NE(control, nullptr);
+        auto* reference = new QLabel(access::windowContent(0));
+        reference->setTextFormat(Qt::PlainText);
+        reference->setWordWrap(true);
+        reference->setAlignment((centred != 0 ? Qt::AlignHCenter : Qt::AlignLeft) | Qt::AlignTop);
+        reference->setGeometry(200, 40 + 80 * centred, 150, 60);
+        reference->show();
+        const QRect shownAt = rectInWindow(control);
+        const QRect referenceAt = rectInWindow(reference);
+        for (const char* text :
+             {"Strongest: 500Hz at -9.3 dBV", "10 dB/div, top 0 dBV", "Strongest: ---",
+              "Veltrace V1.11\r\rWritten by Okrinsel", "Strongest: 500Hz at -9.3 dBV",
+              "a long sentence that has to wrap over several lines of the field", "",
+              "10 dB/div, top 0 dBV"}) {
+            controlTextSet(number, text);
+            QString shown = QString::fromLatin1(text);
+            shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+            reference->setText(shown);
+            const QImage pixels = windowPixels();
+            EXPECT_EQ(differences(pixels, shownAt, referenceAt), 0)
+                << "centred " << centred << " after \"" << text << "\"";
+            if (*text != '\0') {
+                EXPECT_GE(colours(pixels, shownAt), 2) << text;
+            }
+        }
+    }
+}
+
 TEST_F(PaintedControls, PictureDisplayShowsWhatAQLabelShowsAfterEveryPicture) {
     struct Pair {
         int control;
