@@ -19,10 +19,6 @@ namespace veltrace::toolkit::qt {
 
 namespace {
 
-// Columns per band of changedRegion: narrow enough that a band follows a few spectrum lines or a
-// stretch of trace, wide enough that the comparison stays a handful of memcmp calls a row.
-constexpr int BandWidth = 64;
-
 // Qt's raster engine hands the rows of a drawing with 96 rows or more to its thread pool.
 constexpr int StripRows = 64;
 
@@ -42,9 +38,9 @@ QRegion changedRegion(const Image& before, const Image& after) {
     const int height = after.height;
     const std::size_t rowBytes = static_cast<std::size_t>(width) * 3;
     QRegion changed;
-    for (int left = 0; left < width; left += BandWidth) {
+    for (int left = 0; left < width; left += ChangedBandWidth) {
         const auto offset = static_cast<std::size_t>(left) * 3;
-        const auto bytes = static_cast<std::size_t>(std::min(BandWidth, width - left)) * 3;
+        const auto bytes = static_cast<std::size_t>(std::min(ChangedBandWidth, width - left)) * 3;
         const auto differs = [&](int y) {
             const std::size_t at = rowBytes * static_cast<std::size_t>(y) + offset;
             return std::memcmp(before.rgb.data() + at, after.rgb.data() + at, bytes) != 0;
@@ -62,7 +58,7 @@ QRegion changedRegion(const Image& before, const Image& after) {
         while (last > first && !differs(last)) {
             --last;
         }
-        changed += QRect(left, first, std::min(BandWidth, width - left), last - first + 1);
+        changed += QRect(left, first, std::min(ChangedBandWidth, width - left), last - first + 1);
     }
     return changed;
 }

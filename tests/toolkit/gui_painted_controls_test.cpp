@@ -293,33 +293,38 @@ TEST_F(PaintedControls, PictureDisplayReportsAnUnchangedPictureAsPainted) {
 }
 
 TEST(ChangedRegion, CoversEveryDifferenceInBandsAndNothingElse) {
+    // Three whole bands and a narrow fourth.
+    constexpr int band = qt::ChangedBandWidth;
     Image before;
-    before.width = 200;
+    before.width = 3 * band + 8;
     before.height = 50;
-    before.rgb.assign(200 * 50 * 3, 0);
+    before.rgb.assign(static_cast<std::size_t>(before.width) * 50 * 3, 0);
     Image after = before;
     EXPECT_TRUE(qt::changedRegion(before, after).isEmpty());
 
-    // One byte of one pixel in the first band and one in the fourth (columns 192 to 199).
-    after.rgb[(7 * 200 + 10) * 3 + 2] = 1;
-    after.rgb[(30 * 200 + 199) * 3] = 9;
-    after.rgb[(41 * 200 + 195) * 3 + 1] = 9;
+    const auto touch = [&](int x, int y, int channel) {
+        after.rgb[(static_cast<std::size_t>(y) * after.width + x) * 3 + channel] ^= 1;
+    };
+    // One byte of one pixel in the first band, two in the last (its first and last column).
+    touch(10, 7, 2);
+    touch(before.width - 1, 30, 0);
+    touch(3 * band, 41, 1);
     const QRegion changed = qt::changedRegion(before, after);
     EXPECT_TRUE(changed.contains(QPoint(10, 7)));
-    EXPECT_TRUE(changed.contains(QPoint(199, 30)));
-    EXPECT_TRUE(changed.contains(QPoint(195, 41)));
+    EXPECT_TRUE(changed.contains(QPoint(before.width - 1, 30)));
+    EXPECT_TRUE(changed.contains(QPoint(3 * band, 41)));
     // Bands without a difference, and rows above and below the first and last difference.
-    EXPECT_FALSE(changed.contains(QPoint(100, 20)));
-    EXPECT_FALSE(changed.contains(QPoint(150, 35)));
+    EXPECT_FALSE(changed.contains(QPoint(band + 5, 20)));
+    EXPECT_FALSE(changed.contains(QPoint(2 * band + 5, 35)));
     EXPECT_FALSE(changed.contains(QPoint(10, 6)));
     EXPECT_FALSE(changed.contains(QPoint(10, 8)));
-    EXPECT_FALSE(changed.contains(QPoint(195, 29)));
-    EXPECT_FALSE(changed.contains(QPoint(195, 42)));
+    EXPECT_FALSE(changed.contains(QPoint(3 * band, 29)));
+    EXPECT_FALSE(changed.contains(QPoint(3 * band, 42)));
 
     Image other = before;
     other.height = 49;
-    other.rgb.resize(200 * 49 * 3);
-    EXPECT_EQ(qt::changedRegion(before, other), QRegion(0, 0, 200, 49));
+    other.rgb.resize(static_cast<std::size_t>(other.width) * 49 * 3);
+    EXPECT_EQ(qt::changedRegion(before, other), QRegion(0, 0, before.width, 49));
 }
 
 } // namespace
