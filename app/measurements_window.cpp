@@ -191,34 +191,19 @@ std::shared_ptr<tk::Image> drawSpectrum(const measure::Spectrum& spectrum, doubl
     return picture;
 }
 
-// The spectrum and its picture, computed before any control of the update changes.
-struct SpectrumView {
-    measure::Spectrum spectrum;
-    double topDb = 0.0;
-    std::shared_ptr<tk::Image> picture;
-};
-
-SpectrumView computeSpectrumView(int channel, const state::ChannelData& data) {
-    SpectrumView view;
-    view.spectrum =
+void showSpectrum(int channel, const state::ChannelData& data) {
+    const measure::Spectrum spectrum =
         measure::computeSpectrum(std::span(data.samples.data(), measure::MeasuredSamples),
                                  data.voltsPerStep, data.timePerSample);
     // The strongest line stands between 5 and 15 dB below the top, whatever its level.
-    view.topDb =
-        view.spectrum.strongest
-            ? std::ceil((view.spectrum.strongest->levelDb + 5.0) / DbPerDivision) * DbPerDivision
+    const double topDb =
+        spectrum.strongest
+            ? std::ceil((spectrum.strongest->levelDb + 5.0) / DbPerDivision) * DbPerDivision
             : 0.0;
     const std::uint32_t colour =
         display::geometryOf(display::View::Screen).traceColours[static_cast<std::size_t>(channel)];
-    view.picture = drawSpectrum(view.spectrum, view.topDb, colour);
-    return view;
-}
-
-void showSpectrum(const SpectrumView& view) {
-    const measure::Spectrum& spectrum = view.spectrum;
-    const double topDb = view.topDb;
-    if (view.picture) {
-        tk::controlStateSet(ImageSpectrum, tk::imageStore(BitmapSpectrum, view.picture));
+    if (const std::shared_ptr<tk::Image> picture = drawSpectrum(spectrum, topDb, colour)) {
+        tk::controlStateSet(ImageSpectrum, tk::imageStore(BitmapSpectrum, picture));
     }
     if (spectrum.levelDb.empty()) {
         setText(TextSpectrumScale, "");
@@ -345,9 +330,6 @@ void updateMeasurements(int channel) {
     const measure::Measurements measurements =
         measure::measureFrame(std::span(data.samples.data(), measure::MeasuredSamples),
                               data.voltsPerStep, data.timePerSample);
-    // Everything is computed before the first control changes: the changes then follow one
-    // another so closely that the GUI thread takes them, and paints both windows, in one turn.
-    const SpectrumView spectrum = computeSpectrumView(channel, data);
     const std::uint64_t serial = frames[static_cast<std::size_t>(channel)].serial;
     if (channel != window.channel) {
         // Another channel: its statistics start with the frame now on show.
@@ -363,7 +345,7 @@ void updateMeasurements(int channel) {
     showValues(measurements);
     showStatistics();
     showReading(channel);
-    showSpectrum(spectrum);
+    showSpectrum(channel, data);
 }
 
 std::uint64_t measurementPasses() {

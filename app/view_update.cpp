@@ -157,17 +157,15 @@ void updateView(display::View view, int c, bool capture) {
         // No memory for a picture: nothing changes, the display keeps the one it has.
         return;
     }
-    // The Measurements window first: its computing done before the first control changes, the
-    // changes of both windows reach the GUI thread together and are painted in one turn.
-    if (c == selectedChannel()) {
-        updateMeasurements(c);
-    }
     setPanelTexts(panelChannel(view, c));
     if (capture) {
         saveCapture(view, c, *picture);
     }
     tk::controlStateSet(imageControl(view, c), tk::imageStore(viewImage(view, c), picture));
     showReadout(view, c);
+    if (c == selectedChannel()) {
+        updateMeasurements(c);
+    }
     completeSingleShot();
 }
 
