@@ -5,6 +5,7 @@
 // (wakeUp is thread-safe), which applies the change inside eventWait.
 #include "toolkit/control_record.h"
 #include "toolkit/qt_access.h"
+#include "toolkit/qt_control_widgets.h"
 #include "toolkit/qt_internal.h"
 #include "toolkit/toolkit.h"
 
@@ -15,8 +16,6 @@
 #include <QIcon>
 #include <QImage>
 #include <QLabel>
-#include <QMouseEvent>
-#include <QPaintEvent>
 #include <QPixmap>
 #include <QPushButton>
 #include <QRadioButton>
@@ -73,43 +72,6 @@ void wakeGuiThread() {
         dispatcher->wakeUp();
     }
 }
-
-// Shows the picture at (2, 2) with the sunken edge; reports clicks and double clicks.
-class ImageDisplay : public QLabel {
-  public:
-    ImageDisplay(int number, int window, QWidget* parent)
-        : QLabel(parent), number_(number), window_(window) {}
-
-  protected:
-    void mousePressEvent(QMouseEvent* event) override {
-        if (event->button() == Qt::LeftButton) {
-            qt::postEvent(qt::QueuedEvent{EventControl, number_, 0, 0, window_});
-        }
-        event->accept();
-    }
-
-    // The default forwards to mousePressEvent, which would report a second plain click.
-    void mouseDoubleClickEvent(QMouseEvent* event) override {
-        if (event->button() == Qt::LeftButton) {
-            qt::postEvent(qt::QueuedEvent{EventControl, number_, 1, 0, window_});
-        }
-        event->accept();
-    }
-
-    void paintEvent(QPaintEvent* event) override {
-        QLabel::paintEvent(event);
-        if (shown != 0) {
-            detail::picturePainted(shown);
-        }
-    }
-
-  private:
-    int number_;
-    int window_;
-
-  public:
-    Handle shown = 0; // the picture it shows
-};
 
 void destroyControl(int number) {
     detail::recordForget(number);
@@ -175,14 +137,7 @@ void applyUpdate(const detail::PendingUpdate& update) {
         }
     }
     if (update.image && update.kind == ControlKind::ImageDisplay) {
-        auto* display = static_cast<ImageDisplay*>(widget);
-        if (update.picture) {
-            display->setPixmap(pixmapOf(*update.picture));
-            display->shown = update.pictureHandle;
-        } else {
-            display->clear();
-            display->shown = 0;
-        }
+        static_cast<qt::PictureDisplay*>(widget)->showPicture(update.picture, update.pictureHandle);
     }
     if (update.visible) {
         widget->setVisible(update.visibleValue);
@@ -292,7 +247,7 @@ void labelCreate(int number, int x, int y, int w, int h, const std::string& capt
     if (parent == nullptr) {
         return;
     }
-    auto* label = new QLabel(parent);
+    auto* label = new qt::PaintedLabel(parent);
     label->setTextFormat(Qt::PlainText);
     label->setWordWrap(true);
     label->setAlignment((centred != 0 ? Qt::AlignHCenter : Qt::AlignLeft) | Qt::AlignTop);
@@ -305,7 +260,7 @@ void valueTextCreate(int number, int x, int y, int w, int h) {
     if (parent == nullptr) {
         return;
     }
-    auto* label = new QLabel(parent);
+    auto* label = new qt::PaintedLabel(parent);
     label->setTextFormat(Qt::PlainText);
     label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     label->setLineWidth(2);
@@ -319,16 +274,13 @@ void imageDisplayCreate(int number, int x, int y, int w, int h, int sunkenEdge) 
     if (parent == nullptr) {
         return;
     }
-    auto* display = new ImageDisplay(number, qt::buildWindow(), parent);
+    auto* display = new qt::PictureDisplay(number, qt::buildWindow(), parent);
     if (sunkenEdge != 0) {
         display->setFrameStyle(QFrame::Panel | QFrame::Sunken);
         display->setLineWidth(2);
     } else {
         display->setFrameStyle(QFrame::NoFrame);
     }
-    display->setIndent(0);
-    display->setMargin(0);
-    display->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     createFinish(number, display, ControlKind::ImageDisplay, x, y, w, h, std::string());
 }
 
