@@ -37,7 +37,7 @@ std::int64_t ArrivalPlan::lookAt(std::int64_t now, std::uint64_t have, std::uint
     const double margin = LookMarginMicros;
     // Where the target falls close to the border between two pieces, the earlier one is taken:
     // a look one piece early costs a wake-up, one piece late costs a whole piece of delay.
-    const double slack = std::min(1.5, perPiece / 4);
+    const double slack = std::min(3.0, perPiece / 4);
     const double needed = static_cast<double>(target) - static_cast<double>(lastCount_) - slack;
     double pieces = std::max(1.0, std::ceil(needed / perPiece));
     double pieceAt = static_cast<double>(lastAt_) + pieces * period_;
