@@ -72,28 +72,41 @@ double ArrivalPlan::clockRate() const {
     return rate_ > 0.97 * line && rate_ < 1.03 * line ? rate_ : line;
 }
 
-bool ArrivalPlan::clockStart(double& start) const {
-    if (offsetCount_ < 3) {
+bool ArrivalPlan::sentBy(std::uint64_t count, double& sent) const {
+    if (clockPieces_ < 3 || newestClockPiece_ < 0) {
         return false;
     }
-    const auto first = offsets_.begin();
-    const auto [low, high] = std::minmax_element(first, first + offsetCount_);
+    const auto newest = static_cast<std::size_t>(newestClockPiece_);
+    const std::uint64_t base = clockCount_[newest];
+    if (count < base) {
+        return false;
+    }
+    const double rate = clockRate();
+    double low = 0;
+    double high = 0;
+    for (int i = 0; i < clockPieces_; ++i) {
+        const auto at = static_cast<std::size_t>(i);
+        const double offset =
+            static_cast<double>(clockAt_[at]) +
+            (static_cast<double>(base) - static_cast<double>(clockCount_[at])) / rate;
+        low = i == 0 ? offset : std::min(low, offset);
+        high = i == 0 ? offset : std::max(high, offset);
+    }
     // Offsets further apart than a byte and some delivery jitter: the line does not stream
     // evenly (pauses, a driver that holds bytes back), and its counts are no clock.
-    if (*high - *low > 1.0 / clockRate() + 400) {
+    if (high - low > 1.0 / rate + 400) {
         return false;
     }
-    start = *low;
+    sent = low + (static_cast<double>(count - base) + 0.5) / rate;
     return true;
 }
 
 void ArrivalPlan::looked(bool complete, std::uint64_t count) {
-    double start = 0;
-    if (complete && count > clockBase_ && clockStart(start)) {
+    double sent = 0;
+    if (complete && sentBy(count, sent)) {
         // The piece that brought `count` was sent when the count's last byte was in, give or
         // take a byte: a fresh reference for the next prediction, one frame instead of many
         // from the last piece seen arriving.
-        const double sent = start + (static_cast<double>(count - clockBase_) + 0.5) / clockRate();
         if (sent > static_cast<double>(lastAt_)) {
             lastAt_ = std::llround(sent);
             lastCount_ = count;
@@ -116,6 +129,7 @@ void ArrivalPlan::looked(bool complete, std::uint64_t count) {
 void ArrivalPlan::takePeriod(double sample, bool restart) {
     if (restart) {
         samples_ = 0;
+        nextSample_ = 0; // while fewer than all, the samples are the first ones
     }
     periods_[static_cast<std::size_t>(nextSample_)] = sample;
     nextSample_ = (nextSample_ + 1) % PeriodSamples;
@@ -173,6 +187,7 @@ void ArrivalPlan::pieceArrived(std::int64_t at, std::uint64_t count, bool follow
             // Three pieces in a row off the pace: the line changed its manner; learn it again.
             period_ = 0;
             samples_ = 0;
+            nextSample_ = 0;
             disagreements_ = 0;
         }
     }
@@ -185,14 +200,14 @@ void ArrivalPlan::pieceArrived(std::int64_t at, std::uint64_t count, bool follow
         rate_ =
             static_cast<double>(count - referenceCount_) / static_cast<double>(at - referenceAt_);
     }
-    if (offsetCount_ == 0 || count < clockBase_) {
-        clockBase_ = count;
-        offsetCount_ = 0;
+    if (clockPieces_ > 0 && count < clockCount_[static_cast<std::size_t>(newestClockPiece_)]) {
+        clockPieces_ = 0; // the count went back: a new line
+        newestClockPiece_ = -1;
     }
-    offsets_[static_cast<std::size_t>(nextOffset_)] =
-        static_cast<double>(at) - static_cast<double>(count - clockBase_) / clockRate();
-    nextOffset_ = (nextOffset_ + 1) % Offsets;
-    offsetCount_ = std::min(offsetCount_ + 1, Offsets);
+    newestClockPiece_ = (newestClockPiece_ + 1) % ClockPieces;
+    clockAt_[static_cast<std::size_t>(newestClockPiece_)] = at;
+    clockCount_[static_cast<std::size_t>(newestClockPiece_)] = count;
+    clockPieces_ = std::min(clockPieces_ + 1, ClockPieces);
     havePiece_ = true;
     lastAt_ = at;
     lastCount_ = count;

@@ -73,16 +73,19 @@ class ArrivalPlan {
     int nextSample_ = 0;
     void takePeriod(double sample, bool restart);
     // The byte clock: a line that streams without pause delivers its bytes at the rate, so
-    // the count a piece brings tells when it was sent. Each piece seen arriving gives the
-    // offset of that clock (its time less its count's share of the time), the least of the
-    // recent ones the clock's start.
-    static constexpr int Offsets = 6;
-    std::array<double, Offsets> offsets_{};
-    int offsetCount_ = 0;
-    int nextOffset_ = 0;
-    std::uint64_t clockBase_ = 0; // the count the offsets are counted from
+    // the count a piece brings tells when it was sent. The last pieces seen arriving set the
+    // clock: each one's time less its count's share of the time, counted from the newest of
+    // them (small counts, so a rate that is a little off hardly matters), the least of these
+    // the clock's start.
+    static constexpr int ClockPieces = 6;
+    std::array<std::int64_t, ClockPieces> clockAt_{};
+    std::array<std::uint64_t, ClockPieces> clockCount_{};
+    int clockPieces_ = 0;
+    int newestClockPiece_ = -1;
     double clockRate() const;
-    bool clockStart(double& start) const;
+    // When the piece that brought `count` left, by that clock; false when the line does not
+    // stream evenly enough to tell.
+    bool sentBy(std::uint64_t count, double& sent) const;
     int disagreements_ = 0;    // pieces in a row that fit no whole number of periods
     double finer_ = 0;         // a gap between neighbours shorter than the period
     double early_ = 0;         // how much earlier than the margin the next look comes

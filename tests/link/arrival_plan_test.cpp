@@ -169,6 +169,18 @@ TEST(ArrivalPlan, TenMillisecondPiecesAreReadWithAboutOneWakeUpAFrameAndLittleDe
     }
 }
 
+// Hours of a stream are counts in the millions: what the plan reads from the counts must not
+// drift with them.
+TEST(ArrivalPlan, AfterAQuarterOfAnHourTheLooksAreAsGoodAsInTheFirstMinute) {
+    ArrivalPlan plan = linePlan();
+    const Outcome outcome =
+        readThrough(pacedLine(1e6 / CharacterMicros, 10000, 100, 900, 13), plan, 13000);
+    ASSERT_GT(outcome.frames, 800);
+    EXPECT_LE(outcome.wakeUpsPerFrame(), 1.3);
+    EXPECT_LE(outcome.delayQuantile(0.5), 1000);
+    EXPECT_LE(outcome.delayQuantile(0.99), 3000);
+}
+
 // The reader sees a piece arrive mostly when it came late (an early look watches it come), so
 // the pieces it sees are later than most: the period must not be measured from them alone, or
 // every prediction drifts late by a little more each frame.
