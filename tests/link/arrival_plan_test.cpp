@@ -260,6 +260,32 @@ TEST(ArrivalPlan, WithoutPiecesSeenItSleepsOnlyThroughTheLineTime) {
     EXPECT_EQ(plan.piecePeriodMicros(), 0);
 }
 
+TEST(ArrivalPlan, AFinerPeriodSeenTwiceInARowReplacesTheOldOneAtOnce) {
+    ArrivalPlan plan = linePlan();
+    std::int64_t at = 1'000'000;
+    std::uint64_t count = 0;
+    const auto piece = [&](std::int64_t gap, bool following) {
+        at += gap;
+        count += static_cast<std::uint64_t>(gap / CharacterMicros);
+        plan.pieceArrived(at, count, following);
+    };
+    piece(0, false);
+    for (int i = 0; i < 20; ++i) {
+        piece(10000, true);
+    }
+    EXPECT_DOUBLE_EQ(plan.piecePeriodMicros(), 10000);
+    // One short gap may be a piece that came in two; the second in a row is the line's pace.
+    piece(2000, true);
+    EXPECT_DOUBLE_EQ(plan.piecePeriodMicros(), 10000);
+    piece(2000, true);
+    EXPECT_DOUBLE_EQ(plan.piecePeriodMicros(), 2000);
+    // And it stays, whatever the samples of the old pace left behind.
+    for (int i = 0; i < 5; ++i) {
+        piece(2000, true);
+        EXPECT_DOUBLE_EQ(plan.piecePeriodMicros(), 2000) << i;
+    }
+}
+
 TEST(ArrivalPlan, ALineThatChangesItsPaceIsLearnedAgain) {
     // Ten seconds of 10 ms pieces, then 2 ms pieces: the old pace fits none of the new gaps.
     Line line = pacedLine(1e6 / CharacterMicros, 10000, 0, 10, 5);
