@@ -22,3 +22,36 @@ wait_for_device() {
     cat "$log" >&2
     exit 1
 }
+
+# Wire to window: pairs each hand-over Veltrace logged with the last frame end the simulator
+# wrote before it (frames are 65 ms apart at the line rate, the latencies far shorter), and each
+# repaint with the frame end of the picture it painted. The first few frames are left out: the
+# stream starts in the middle of a frame. Prints median and p99 of both.
+wire_latency() { # SIM_TIMES APP_TIMES
+    awk '
+        FNR == NR { sim[++ns] = $1; next }
+        $1 == "handover" { if (++h > 3) hand[++nh] = $2; next }
+        $1 == "paint" { pnt[++np] = $2 " " $3 }
+        function quantiles(v, n, label,   i, j, t) {
+            for (i = 2; i <= n; ++i) { t = v[i]; for (j = i - 1; j >= 1 && v[j] > t; --j) v[j + 1] = v[j]; v[j + 1] = t }
+            if (n == 0) { printf "    %s: no frames\n", label; return }
+            printf "    %s: %.3f ms median, %.3f ms p99, %.3f ms max (%d frames)\n", label,
+                   v[int((n + 1) / 2)] / 1e6, v[int(0.99 * n + 0.999999)] / 1e6, v[n] / 1e6, n
+        }
+        END {
+            k = 1; unpaired = 0
+            for (i = 1; i <= nh; ++i) {
+                while (k < ns && sim[k + 1] <= hand[i]) ++k
+                d = hand[i] - sim[k]
+                if (sim[k] > hand[i] || d > 65e6) { ++unpaired; continue }
+                lat[++nl] = d; wire[hand[i]] = sim[k]
+            }
+            for (i = 1; i <= np; ++i) {
+                split(pnt[i], f, " ")
+                if (f[2] in wire) plat[++npl] = f[1] - wire[f[2]]
+            }
+            quantiles(lat, nl, "last byte written -> picture handed to the window")
+            quantiles(plat, npl, "last byte written -> window repainted")
+            if (unpaired) printf "    %d hand-overs without a frame end written in the 65 ms before\n", unpaired
+        }' "$1" "$2"
+}

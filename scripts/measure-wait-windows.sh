@@ -185,6 +185,22 @@ windows_process() {
     return 1
 }
 
+# Starts veltrace.exe on the simulator at $link, waits for its window and the warm-up, and sets
+# pid to the Linux process that runs it; ends the script if either does not come.
+start_program() {
+    start_windows_program "$work/run" "$link"
+    if [ -z "$(main_window_id)" ]; then
+        echo "measure-wait-windows.sh: veltrace.exe showed no window; its output:" >&2
+        cat "$work/run/wine.log" >&2
+        exit 1
+    fi
+    sleep "$warm_up"
+    pid=$(windows_process) || {
+        echo "measure-wait-windows.sh: no Linux process runs $work/run/veltrace.exe" >&2
+        exit 1
+    }
+}
+
 # Ends the program through File / Quit and waits for it (30 s at most); sets ended.
 quit_program() {
     run_helper quit >/dev/null 2>>"$work/helper.log" || true
@@ -242,39 +258,6 @@ wine_server_process() {
     return 1
 }
 
-# Wire to window, as measure-floor.sh pairs them: each hand-over with the last frame end the
-# simulator wrote before it (frames are 65 ms apart at the line rate), each repaint with the
-# frame end of the picture it painted; the first few frames are left out (the stream starts in
-# the middle of a frame).
-wire_latency() { # SIM_TIMES APP_TIMES
-    awk '
-        FNR == NR { sim[++ns] = $1; next }
-        $1 == "handover" { if (++h > 3) hand[++nh] = $2; next }
-        $1 == "paint" { pnt[++np] = $2 " " $3 }
-        function quantiles(v, n, label,   i, j, t) {
-            for (i = 2; i <= n; ++i) { t = v[i]; for (j = i - 1; j >= 1 && v[j] > t; --j) v[j + 1] = v[j]; v[j + 1] = t }
-            if (n == 0) { printf "    %s: no frames\n", label; return }
-            printf "    %s: %.3f ms median, %.3f ms p99, %.3f ms max (%d frames)\n", label,
-                   v[int((n + 1) / 2)] / 1e6, v[int(0.99 * n + 0.999999)] / 1e6, v[n] / 1e6, n
-        }
-        END {
-            k = 1; unpaired = 0
-            for (i = 1; i <= nh; ++i) {
-                while (k < ns && sim[k + 1] <= hand[i]) ++k
-                d = hand[i] - sim[k]
-                if (sim[k] > hand[i] || d > 65e6) { ++unpaired; continue }
-                lat[++nl] = d; wire[hand[i]] = sim[k]
-            }
-            for (i = 1; i <= np; ++i) {
-                split(pnt[i], f, " ")
-                if (f[2] in wire) plat[++npl] = f[1] - wire[f[2]]
-            }
-            quantiles(lat, nl, "last byte written -> picture handed to the window")
-            quantiles(plat, npl, "last byte written -> window repainted")
-            if (unpaired) printf "    %d hand-overs without a frame end written in the 65 ms before\n", unpaired
-        }' "$1" "$2"
-}
-
 echo "veltrace.exe under $(wine --version 2>/dev/null) (X11 driver, Xvfb display $DISPLAY), $(nproc) cores, $(date -u '+%Y-%m-%d %H:%M UTC')"
 echo "commit $(git rev-parse --short HEAD 2>/dev/null || echo unknown), builds $windows_build and $linux_build (veltrace-sim)"
 echo "Load average at the start: $(cut -d' ' -f1-3 /proc/loadavg)"
@@ -291,17 +274,7 @@ echo "==    ${window} s after the window is shown and ${warm_up} s of warm-up"
 start_simulator "$link" "$work/sim.log" --frame-times "$work/sim-times" --frame-clock "$clock"
 export VELTRACE_STATS=1 VELTRACE_FRAME_TIMES=app-times
 started=$(now)
-start_windows_program "$work/run" "$link"
-if [ -z "$(main_window_id)" ]; then
-    echo "measure-wait-windows.sh: veltrace.exe showed no window; its output:" >&2
-    cat "$work/run/wine.log" >&2
-    exit 1
-fi
-sleep "$warm_up"
-pid=$(windows_process) || {
-    echo "measure-wait-windows.sh: no Linux process runs $work/run/veltrace.exe" >&2
-    exit 1
-}
+start_program
 server=$(wine_server_process || true)
 snapshot "$pid" >"$work/app0"
 process_ticks0=$(process_ticks "$pid")
@@ -364,17 +337,7 @@ if [ "$silent_window" != 0 ]; then
     start_simulator "$link" "$work/sim.log" --silent
     : >"$work/run/wine.log"
     started=$(now)
-    start_windows_program "$work/run" "$link"
-    if [ -z "$(main_window_id)" ]; then
-        echo "measure-wait-windows.sh: veltrace.exe showed no window; its output:" >&2
-        cat "$work/run/wine.log" >&2
-        exit 1
-    fi
-    sleep "$warm_up"
-    pid=$(windows_process) || {
-        echo "measure-wait-windows.sh: no Linux process runs veltrace.exe" >&2
-        exit 1
-    }
+    start_program
     snapshot "$pid" >"$work/app0"
     process_ticks0=$(process_ticks "$pid")
     t0=$(now)

@@ -641,11 +641,11 @@ TEST_F(AcquisitionThreadedWait, AFrameArrivingInPiecesIsReadOnceWithItsLastByte)
 // still end each frame's wait only once its last byte is there, never in between.
 TEST_F(AcquisitionThreadedWait, AStreamInPiecesIsReadOnceAFrameWithEveryFrameInOrder) {
     startWorker(counted);
-    const std::vector<FrameSpec> specs = {frameA(), frameB(), frameC()};
+    const std::vector<FrameSpec> kinds = {frameA(), frameB(), frameC()};
     constexpr std::size_t Frames = 24;
     Bytes stream;
     for (std::size_t i = 0; i < Frames; ++i) {
-        const Bytes frame = specs[i % specs.size()].bytes();
+        const Bytes frame = kinds[i % kinds.size()].bytes();
         stream.insert(stream.end(), frame.begin(), frame.end());
     }
     const std::size_t readsBefore = counted->readsWithBytes();
@@ -655,7 +655,7 @@ TEST_F(AcquisitionThreadedWait, AStreamInPiecesIsReadOnceAFrameWithEveryFrameInO
     ASSERT_EQ(recorder.count(), Frames);
     for (std::size_t i = 0; i < Frames; ++i) {
         SCOPED_TRACE(i);
-        expectShows(recorder.at(i), specs[i % specs.size()]);
+        expectShows(recorder.at(i), kinds[i % kinds.size()]);
     }
     // About one read a frame (the stream's first frame may take two, and a stale wake one
     // more): a wait that ended before its frame was complete would read at every piece.
