@@ -10,7 +10,9 @@
 // their own, since text is drawn into pictures on the main thread only.
 #include "app/app.h"
 #include "app/controls.h"
+#include "app/picture_pool.h"
 #include "display/readout.h"
+#include "display/spectrum_picture.h"
 #include "display/view_geometry.h"
 #include "link/acquisition.h"
 #include "link/decoder.h"
@@ -25,6 +27,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -36,24 +39,19 @@ namespace tk = veltrace::toolkit;
 using state::scope;
 using Guard = std::lock_guard<std::recursive_mutex>;
 
-// The window's inner size and the spectrum picture: 65 lines (DC to half the sample rate), 8
-// columns each; 10 dB per division of 20 rows, 7 divisions.
+// The window's inner size and the spectrum picture: 65 lines (DC to half the sample rate);
+// 10 dB per division, 7 divisions.
 constexpr int WindowWidth = 544;
 constexpr int WindowHeight = 540;
-constexpr int SpectrumWidth = static_cast<int>(measure::SpectrumLines) * 8;
-constexpr int SpectrumHeight = 140;
-constexpr int ColumnsPerLine = 8;
-constexpr int RowsPerDivision = 20;
+constexpr int SpectrumWidth = display::spectrumWidth(static_cast<int>(measure::SpectrumLines));
+constexpr int SpectrumHeight = display::SpectrumHeight;
+constexpr int RowsPerDivision = display::SpectrumRowsPerDivision;
 constexpr int DbPerDivision = 10;
 constexpr int SpectrumTop = 364;
 // The four columns of values: value, minimum, maximum, mean.
 constexpr int ColumnLeft = 146;
 constexpr int ColumnPitch = 98;
 constexpr int ColumnWidth = 92;
-
-constexpr std::uint32_t GridColour = tk::rgbColour(0, 72, 0);
-constexpr std::uint32_t StrongestColour = tk::rgbColour(255, 255, 255);
-constexpr std::uint32_t MarkColour = tk::rgbColour(255, 64, 64);
 
 constexpr const char* NoValue = "---";
 constexpr std::array<const char*, MeasureColumns> columnTitles = {"Value", "Min", "Max", "Mean"};
@@ -72,8 +70,11 @@ struct WindowState {
     int channel = -1;                // the channel the statistics are of, -1 before the first
     std::uint64_t countedSerial = 0; // that channel's last frame in the statistics (0: none)
     measure::Statistics statistics;
-    // What each control shows, so an unchanged text is not handed over again.
+    // What each control shows, so an unchanged text is not handed over again, and the number a
+    // value text shows, so an unchanged value is not even formatted again.
     std::array<std::string, 200> shown;
+    std::array<std::optional<std::optional<double>>, 200> shownValues;
+    display::SpectrumBars bars; // kept for its memory: drawn anew each frame
 };
 
 // Guarded by the scope lock.
@@ -104,8 +105,15 @@ std::string valueText(measure::Quantity quantity, double value) {
     return tk::floatToText(static_cast<float>(value), 1) + std::string(unit);
 }
 
-std::string optionalText(measure::Quantity quantity, const std::optional<double>& value) {
-    return value ? valueText(quantity, *value) : NoValue;
+// A value text's control always shows the same quantity, so its text follows from the value.
+void setValueText(int control, measure::Quantity quantity, const std::optional<double>& value) {
+    std::optional<std::optional<double>>& shownValue =
+        window.shownValues[static_cast<std::size_t>(control)];
+    if (shownValue && *shownValue == value) {
+        return;
+    }
+    shownValue = value;
+    setText(control, value ? valueText(quantity, *value) : NoValue);
 }
 
 void showStatistics() {
@@ -114,11 +122,11 @@ void showStatistics() {
         const measure::Tally& tally = window.statistics.of(quantity);
         const int row = static_cast<int>(q);
         const bool any = tally.count > 0;
-        setText(measureText(row, MeasureColumn::Minimum),
-                any ? valueText(quantity, tally.minimum) : NoValue);
-        setText(measureText(row, MeasureColumn::Maximum),
-                any ? valueText(quantity, tally.maximum) : NoValue);
-        setText(measureText(row, MeasureColumn::Mean), optionalText(quantity, tally.mean()));
+        setValueText(measureText(row, MeasureColumn::Minimum), quantity,
+                     any ? std::optional(tally.minimum) : std::nullopt);
+        setValueText(measureText(row, MeasureColumn::Maximum), quantity,
+                     any ? std::optional(tally.maximum) : std::nullopt);
+        setValueText(measureText(row, MeasureColumn::Mean), quantity, tally.mean());
     }
     const std::size_t count = window.statistics.frames();
     setText(TextMeasureFrames, tk::integerToText(static_cast<std::int64_t>(count)) +
@@ -128,8 +136,8 @@ void showStatistics() {
 void showValues(const measure::Measurements& measurements) {
     for (std::size_t q = 0; q < measure::QuantityCount; ++q) {
         const measure::Quantity quantity = measure::AllQuantities[q];
-        setText(measureText(static_cast<int>(q), MeasureColumn::Value),
-                optionalText(quantity, measure::valueOf(measurements, quantity)));
+        setValueText(measureText(static_cast<int>(q), MeasureColumn::Value), quantity,
+                     measure::valueOf(measurements, quantity));
     }
 }
 
@@ -161,34 +169,26 @@ int levelRow(double levelDb, double topDb) {
     return static_cast<int>(std::clamp(row, 0.0, static_cast<double>(SpectrumHeight - 1)));
 }
 
-// Lines only: this may run on the acquisition thread, where no text is drawn.
+// Never destroyed: the window's display may hand its last picture back at the very end.
+PicturePool<display::SpectrumFootprint>& spectrumPool() {
+    static auto* pool = new PicturePool<display::SpectrumFootprint>(1);
+    return *pool;
+}
+
+// Pixels only, no text: this may run on the acquisition thread.
 std::shared_ptr<tk::Image> drawSpectrum(const measure::Spectrum& spectrum, double topDb,
                                         std::uint32_t colour) {
-    std::shared_ptr<tk::Image> picture = tk::imageBlank(SpectrumWidth, SpectrumHeight);
-    if (!picture) {
-        return nullptr;
-    }
-    for (int row = RowsPerDivision; row < SpectrumHeight; row += RowsPerDivision) {
-        tk::drawLine(*picture, 0, row, SpectrumWidth - 1, row, GridColour);
-    }
-    const std::size_t strongest =
-        spectrum.strongest ? spectrum.strongest->line : measure::SpectrumLines;
+    display::SpectrumBars& bars = window.bars;
+    bars.colour = colour;
+    bars.tops.resize(spectrum.levelDb.size());
     for (std::size_t line = 0; line < spectrum.levelDb.size(); ++line) {
-        const int top = levelRow(spectrum.levelDb[line], topDb);
-        const int left = static_cast<int>(line) * ColumnsPerLine + 2;
-        const std::uint32_t barColour = line == strongest ? StrongestColour : colour;
-        for (int x = left; x < left + 4; ++x) {
-            tk::drawLine(*picture, x, top, x, SpectrumHeight - 1, barColour);
-        }
-        if (line == strongest) {
-            // A small triangle pointing down at the strongest line.
-            for (int k = 0; k < 4; ++k) {
-                tk::drawLine(*picture, left - 2 + k, top - 6 + k, left + 5 - k, top - 6 + k,
-                             MarkColour);
-            }
-        }
+        bars.tops[line] = levelRow(spectrum.levelDb[line], topDb);
     }
-    return picture;
+    bars.strongest = spectrum.strongest ? static_cast<int>(spectrum.strongest->line) : -1;
+    return spectrumPool().draw(0, SpectrumWidth, display::SpectrumHeight,
+                               [&](tk::Image& image, display::SpectrumFootprint& footprint) {
+                                   return display::redrawSpectrum(image, bars, footprint);
+                               });
 }
 
 void showSpectrum(int channel, const state::ChannelData& data) {

@@ -5,17 +5,16 @@
 // pictures, the panel texts and the readouts.
 #include "app/app.h"
 #include "app/controls.h"
+#include "app/picture_pool.h"
 #include "display/capture.h"
 #include "display/draw.h"
 #include "display/readout.h"
 #include "state/scope_state.h"
 #include "toolkit/toolkit.h"
 
-#include <array>
+#include <cstddef>
 #include <memory>
 #include <mutex>
-#include <new>
-#include <vector>
 
 namespace veltrace::app {
 
@@ -63,79 +62,10 @@ void saveCapture(display::View view, int c, const tk::Image& picture) {
         tk::fontHandle(FontCapture), display::captureFileName(tk::dateNow(), c));
 }
 
-// Pictures are drawn again into buffers that no display holds any more, for the cost of what is
-// on them (display::redrawView) instead of a whole new picture each time. A picture handed out
-// comes back here when its last holder (the image registry, a display, the window's conversion)
-// lets go of it, on whichever thread that is; the pool's lock orders those returns before the
-// next reuse.
-class PicturePool {
-  public:
-    static constexpr std::size_t Numbers = 5; // the screen and the four strips
-    static constexpr std::size_t KeptPerNumber =
-        3; // what one display and the registry cycle through
-
-    std::shared_ptr<tk::Image> draw(int number, display::View view, int channel,
-                                    const state::ChannelData& data,
-                                    const state::ChannelCursors& cursors) {
-        const display::ViewGeometry& geometry = display::geometryOf(view);
-        std::unique_ptr<Picture> picture = take(number);
-        if (!picture) {
-            picture = std::make_unique<Picture>();
-            picture->number = number;
-            try {
-                picture->image.width = geometry.width;
-                picture->image.height = geometry.height;
-                picture->image.rgb.resize(static_cast<std::size_t>(geometry.width) *
-                                          geometry.height * 3);
-            } catch (const std::bad_alloc&) {
-                return nullptr;
-            }
-        }
-        if (!display::redrawView(picture->image, geometry, channel, data, cursors,
-                                 picture->footprint)) {
-            return nullptr;
-        }
-        Picture* raw = picture.release();
-        const std::shared_ptr<Picture> owner(raw, [this](Picture* back) { give(back); });
-        return std::shared_ptr<tk::Image>(owner, &raw->image);
-    }
-
-  private:
-    struct Picture {
-        tk::Image image;
-        display::Footprint footprint;
-        int number = 0;
-    };
-
-    std::unique_ptr<Picture> take(int number) {
-        std::lock_guard lock(mutex_);
-        std::vector<std::unique_ptr<Picture>>& kept = free_[static_cast<std::size_t>(number)];
-        if (kept.empty()) {
-            return nullptr;
-        }
-        std::unique_ptr<Picture> picture = std::move(kept.back());
-        kept.pop_back();
-        return picture;
-    }
-
-    void give(Picture* back) {
-        std::unique_ptr<Picture> picture(back);
-        std::lock_guard lock(mutex_);
-        std::vector<std::unique_ptr<Picture>>& kept =
-            free_[static_cast<std::size_t>(picture->number)];
-        if (kept.size() < KeptPerNumber) {
-            kept.push_back(std::move(picture));
-        }
-    }
-
-    std::mutex mutex_;
-    std::array<std::vector<std::unique_ptr<Picture>>, Numbers> free_;
-};
-
 // Never destroyed: pictures may come back to it from displays and the registry until the very
-// end of the process.
-PicturePool& picturePool() {
-    static PicturePool* pool = new PicturePool;
+// end of the process. One number each for the screen and the four strips.
+PicturePool<display::Footprint>& picturePool() {
+    static auto* pool = new PicturePool<display::Footprint>(5);
     return *pool;
 }
 
@@ -151,8 +81,13 @@ void completeSingleShot() {
 // The caller holds the scope lock.
 void updateView(display::View view, int c, bool capture) {
     const auto index = static_cast<std::size_t>(c);
+    const display::ViewGeometry& geometry = display::geometryOf(view);
     std::shared_ptr<tk::Image> picture =
-        picturePool().draw(viewImage(view, c), view, c, scope.channel[index], scope.cursors[index]);
+        picturePool().draw(static_cast<std::size_t>(viewImage(view, c)), geometry.width,
+                           geometry.height, [&](tk::Image& image, display::Footprint& footprint) {
+                               return display::redrawView(image, geometry, c, scope.channel[index],
+                                                          scope.cursors[index], footprint);
+                           });
     if (!picture) {
         // No memory for a picture: nothing changes, the display keeps the one it has.
         return;

@@ -1,8 +1,9 @@
 // Number-to-text conversion and text comparison.
 #include "toolkit/toolkit.h"
 
+#include <charconv>
 #include <cmath>
-#include <cstdio>
+#include <system_error>
 
 namespace veltrace::toolkit {
 
@@ -12,13 +13,16 @@ namespace {
 constexpr int MaxDecimals = 512;
 constexpr int AutoDecimals = 10; // decimals tried by the "as many as needed" form (-1)
 
+// The digits printf's "%.*f" writes (exact, ties to even), without its format parsing and locale:
+// a frame's texts are formatted on every frame.
 std::string fixedPoint(double value, int decimals) {
     char buffer[64 + MaxDecimals];
-    const int length = std::snprintf(buffer, sizeof buffer, "%.*f", decimals, value);
-    if (length < 0) {
+    const std::to_chars_result written =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, decimals);
+    if (written.ec != std::errc{}) {
         return {};
     }
-    return std::string(buffer, static_cast<std::size_t>(length));
+    return std::string(buffer, written.ptr);
 }
 
 // "-0", "-0.00" and the like: a value that rounds to zero shows no sign.
