@@ -32,34 +32,34 @@ Column columnOf(const SpectrumBars& bars, int line) {
     return {bars.tops[static_cast<std::size_t>(line)], line == bars.strongest};
 }
 
-// The colour at a column (0 to 7 inside the line's columns) and a row of a line's column.
-std::uint32_t pixelAt(int column, int row, const Column& line, std::uint32_t barColour) {
-    if (column >= BarLeft && column < BarLeft + BarWidth && row >= line.top) {
-        return line.strongest ? StrongestColour : barColour;
+void fill(std::uint8_t* pixel, int count, std::uint32_t colour) {
+    for (int x = 0; x < count; ++x, pixel += 3) {
+        pixel[0] = static_cast<std::uint8_t>(colour);
+        pixel[1] = static_cast<std::uint8_t>(colour >> 8);
+        pixel[2] = static_cast<std::uint8_t>(colour >> 16);
     }
-    if (line.strongest) {
-        const int k = row - (line.top - MarkGap - MarkRows);
-        if (k >= 0 && k < MarkRows && column >= k && column < SpectrumColumnsPerLine - k) {
-            return MarkColour;
-        }
-    }
-    return row > 0 && row % SpectrumRowsPerDivision == 0 ? GridColour : 0;
 }
 
+// Rows [fromRow, toRow) of a line's column: the grid, then the bar or the mark over it.
 void paintRows(tk::Image& image, int line, int fromRow, int toRow, const Column& column,
                std::uint32_t barColour) {
     const int left = line * SpectrumColumnsPerLine;
     const int columns = std::min(SpectrumColumnsPerLine, image.width - left);
+    const std::uint32_t colour = column.strongest ? StrongestColour : barColour;
+    const int markTop = column.top - MarkGap - MarkRows;
     fromRow = std::max(fromRow, 0);
     toRow = std::min(toRow, image.height);
     for (int row = fromRow; row < toRow; ++row) {
-        std::uint8_t* pixel =
+        std::uint8_t* pixels =
             image.rgb.data() + (static_cast<std::size_t>(row) * image.width + left) * 3;
-        for (int x = 0; x < columns; ++x, pixel += 3) {
-            const std::uint32_t colour = pixelAt(x, row, column, barColour);
-            pixel[0] = static_cast<std::uint8_t>(colour);
-            pixel[1] = static_cast<std::uint8_t>(colour >> 8);
-            pixel[2] = static_cast<std::uint8_t>(colour >> 16);
+        fill(pixels, columns,
+             row > 0 && row % SpectrumRowsPerDivision == 0 ? GridColour : std::uint32_t{0});
+        if (row >= column.top) {
+            fill(pixels + BarLeft * 3, std::min(BarWidth, columns - BarLeft), colour);
+        } else if (column.strongest && row >= markTop && row < markTop + MarkRows) {
+            // A small triangle pointing down: each row a pixel narrower at either end.
+            const int k = row - markTop;
+            fill(pixels + k * 3, std::min(SpectrumColumnsPerLine - k, columns) - k, MarkColour);
         }
     }
 }

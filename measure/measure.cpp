@@ -344,6 +344,16 @@ Measurements measureFrame(std::span<const std::uint8_t> samples, double voltsPer
     return m;
 }
 
+namespace {
+
+// The plain product of two complex numbers. The operator's own also mends the infinities and NaNs
+// its formula can give, in a library call per product; a frame's finite samples never need it.
+std::complex<double> times(const std::complex<double>& p, const std::complex<double>& q) {
+    return {p.real() * q.real() - p.imag() * q.imag(), p.real() * q.imag() + p.imag() * q.real()};
+}
+
+} // namespace
+
 Spectrum computeSpectrum(std::span<const std::uint8_t> samples, double voltsPerStep,
                          double microsecondsPerSample) {
     Spectrum spectrum;
@@ -383,10 +393,10 @@ Spectrum computeSpectrum(std::span<const std::uint8_t> samples, double voltsPerS
             std::complex<double> twiddle = 1.0;
             for (std::size_t k = 0; k < length / 2; ++k) {
                 const auto a = x[start + k];
-                const auto b = x[start + k + length / 2] * twiddle;
+                const auto b = times(x[start + k + length / 2], twiddle);
                 x[start + k] = a + b;
                 x[start + k + length / 2] = a - b;
-                twiddle *= step;
+                twiddle = times(twiddle, step);
             }
         }
     }
