@@ -5,8 +5,8 @@
 // Threads: the window is opened, closed and reset on the main thread; it is updated inside every
 // screen update of the selected channel, which runs on either thread. All of its state below is
 // guarded by the scope lock, which every screen update holds, so an update never sees a window
-// half opened or half closed. The update only sets control texts and hands over a picture drawn
-// with lines (both safe from the acquisition thread); the labels of the spectrum are controls of
+// half opened or half closed. The update only sets control texts and hands over a picture of
+// filled rows (both safe from the acquisition thread); the labels of the spectrum are controls of
 // their own, since text is drawn into pictures on the main thread only.
 #include "app/app.h"
 #include "app/controls.h"
