@@ -23,6 +23,35 @@ wait_for_device() {
     exit 1
 }
 
+# PID...: SIGTERM, then wait for each (empty ones are skipped).
+stop() {
+    for pid in "$@"; do
+        [ -n "$pid" ] || continue
+        kill -TERM "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+    done
+}
+
+# Starts an Xvfb on a free display (-displayfd picks the number) with its log in $work/xvfb.log,
+# sets xvfb_pid and exports DISPLAY; further Xvfb options as arguments. Ends the script with the
+# log when no display comes up.
+start_xvfb() {
+    exec 3>"$work/display"
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp "$@" >"$work/xvfb.log" 2>&1 &
+    xvfb_pid=$!
+    exec 3>&-
+    for _ in $(seq 100); do
+        [ -s "$work/display" ] && break
+        sleep 0.05
+    done
+    if [ ! -s "$work/display" ]; then
+        echo "$(basename "$0"): Xvfb did not start:" >&2
+        cat "$work/xvfb.log" >&2
+        exit 1
+    fi
+    export DISPLAY=":$(head -n 1 "$work/display")"
+}
+
 # Wire to window: pairs each hand-over Veltrace logged with the last frame end the simulator
 # wrote before it (frames are 65 ms apart at the line rate, the latencies far shorter), and each
 # repaint with the frame end of the picture it painted. The first few frames are left out: the

@@ -39,24 +39,12 @@ xvfb_pid=""
 sim_pid=""
 app_pid=""
 cleanup() {
-    for pid in "$app_pid" "$sim_pid" "$xvfb_pid"; do
-        [ -n "$pid" ] || continue
-        kill -TERM "$pid" 2>/dev/null || true
-        wait "$pid" 2>/dev/null || true
-    done
+    stop "$app_pid" "$sim_pid" "$xvfb_pid"
     rm -rf "$work"
 }
 trap cleanup EXIT
 
-exec 3>"$work/display"
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-exec 3>&-
-for _ in $(seq 100); do
-    [ -s "$work/display" ] && break
-    sleep 0.05
-done
-export DISPLAY=":$(head -n 1 "$work/display")"
+start_xvfb
 
 "$build_dir/tools/veltrace-sim" --link "$work/scope" >/dev/null 2>"$work/sim.log" &
 sim_pid=$!

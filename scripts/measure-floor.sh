@@ -65,13 +65,6 @@ xvfb_pid=""
 sim_pid=""
 app_pid=""
 floor_pid=""
-stop() { # PID...: SIGTERM, then wait for each
-    for pid in "$@"; do
-        [ -n "$pid" ] || continue
-        kill -TERM "$pid" 2>/dev/null || true
-        wait "$pid" 2>/dev/null || true
-    done
-}
 cleanup() {
     stop "$app_pid" "$floor_pid" "$sim_pid" "$xvfb_pid"
     rm -rf "$work"
@@ -79,21 +72,8 @@ cleanup() {
 trap cleanup EXIT
 
 # One display for everything, black root window (-br) so veltrace-winwait can tell an unpainted
-# window from a painted one. -displayfd picks a free display number.
-exec 3>"$work/display"
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -br >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-exec 3>&-
-for _ in $(seq 100); do
-    [ -s "$work/display" ] && break
-    sleep 0.05
-done
-if [ ! -s "$work/display" ]; then
-    echo "measure-floor.sh: Xvfb did not start:" >&2
-    cat "$work/xvfb.log" >&2
-    exit 1
-fi
-export DISPLAY=":$(head -n 1 "$work/display")"
+# window from a painted one.
+start_xvfb -br
 
 start_sim() { # options...
     rm -f "$work/scope"

@@ -85,11 +85,7 @@ cleanup() {
         wait "$app_pid" 2>/dev/null || true
     fi
     "$top/scripts/wine-run.sh" --stop
-    for pid in "$sim_pid" "$xvfb_pid"; do
-        [ -n "$pid" ] || continue
-        kill -TERM "$pid" 2>/dev/null || true
-        wait "$pid" 2>/dev/null || true
-    done
+    stop "$sim_pid" "$xvfb_pid"
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -98,20 +94,7 @@ trap 'echo "measure-wait-windows.sh: line $LINENO failed: $BASH_COMMAND" >&2' ER
 
 # A Wine server left running from another display would draw on that one.
 "$top/scripts/wine-run.sh" --stop
-exec 3>"$work/display"
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -br >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-exec 3>&-
-for _ in $(seq 100); do
-    [ -s "$work/display" ] && break
-    sleep 0.05
-done
-if [ ! -s "$work/display" ]; then
-    echo "measure-wait-windows.sh: Xvfb did not start:" >&2
-    cat "$work/xvfb.log" >&2
-    exit 1
-fi
-export DISPLAY=":$(head -n 1 "$work/display")"
+start_xvfb -br
 unset WAYLAND_DISPLAY
 
 run_helper() { # ARGS...: veltrace-wine-helper.exe in the prefix that draws on the display
